@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "Errors.h"
+#include "Sync.h"
+
+using namespace std::chrono_literals;
+using framework::CheckSynchronize;
+
+namespace {
+
+// A one-shot flag another thread can wait for (bounded, so a fault fails instead of hanging).
+class Flag {
+public:
+    void Set() {
+        {
+            std::lock_guard lock(m_);
+            set_ = true;
+        }
+        cv_.notify_all();
+    }
+    bool Wait(std::chrono::seconds limit = 10s) {
+        std::unique_lock lock(m_);
+        return cv_.wait_for(lock, limit, [&] { return set_; });
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool set_ = false;
+};
+
+// Serves handed-over calls on this (the main) thread until `done` holds.
+template <typename Pred>
+void ServeUntil(Pred done) {
+    while (!done()) CheckSynchronize(50ms);
+}
+
+TEST(Synchronize, RunsTheCallOnTheMainThreadAndBlocksTheWorker) {
+    std::atomic<bool> ranOnMain{false};
+    std::atomic<bool> workerPassed{false};
+    std::thread worker([&] {
+        framework::Synchronize([&] { ranOnMain = framework::IsMainThread(); });
+        workerPassed = true;
+    });
+    ServeUntil([&] { return workerPassed.load(); });
+    worker.join();
+    EXPECT_TRUE(ranOnMain);
+}
+
+TEST(Synchronize, HandsTheExceptionBackToTheWorker) {
+    std::string caught;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        try {
+            framework::Synchronize([] { throw Exception("from the GUI thread"); });
+        } catch (const Exception& e) {
+            caught = e.Message();
+        }
+        done = true;
+    });
+    ServeUntil([&] { return done.load(); });
+    worker.join();
+    EXPECT_EQ(caught, "from the GUI thread");
+}
+
+TEST(Synchronize, OnTheMainThreadRunsDirectly) {
+    int calls = 0;
+    framework::Synchronize([&] { ++calls; });
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(CheckSynchronize());
+}
+
+TEST(Synchronize, WakeHookIsCalledForEachQueuedCall) {
+    std::atomic<int> wakes{0};
+    framework::SetWakeMainThread([&] { ++wakes; });
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        framework::Synchronize([] {});
+        framework::Synchronize([] {});
+        done = true;
+    });
+    ServeUntil([&] { return done.load(); });
+    worker.join();
+    framework::SetWakeMainThread(nullptr);
+    EXPECT_EQ(wakes.load(), 2);
+}
+
+// A worker that hands calls over until told to stop, like a port's event thread.
+class Pump : public framework::TThread {
+public:
+    std::atomic<int> served{0};
+    std::atomic<bool> stop{false};
+
+protected:
+    void Execute() override {
+        while (!stop) Synchronize([this] { ++served; });
+    }
+};
+
+TEST(TThread, WaitForOnTheMainThreadServesCallsSoItCannotDeadlock) {
+    Pump pump;
+    pump.Start();
+    ServeUntil([&] { return pump.served.load() >= 3; });
+    // The worker is blocked in (or about to enter) a handed-over call while we wait for it.
+    pump.stop = true;
+    pump.WaitFor();
+    EXPECT_TRUE(pump.Finished());
+    EXPECT_FALSE(pump.FatalException());
+}
+
+class Thrower : public framework::TThread {
+protected:
+    void Execute() override {
+        Synchronize([] { throw std::runtime_error("step failed"); });
+    }
+};
+
+TEST(TThread, AnExceptionFromAHandedOverCallEndsTheThreadQuietly) {
+    Thrower t;
+    t.Start();
+    t.WaitFor();
+    ASSERT_TRUE(t.FatalException());
+    EXPECT_THROW(std::rethrow_exception(t.FatalException()), std::runtime_error);
+}
+
+TEST(MessageTarget, SendFromAWorkerReturnsOnceHandlingHasStarted) {
+    Flag senderBack;
+    bool senderBackSeenInHandler = false;
+    bool inSend = false;
+    unsigned seenMessage = 0;
+    std::uintptr_t seenParam = 0;
+    framework::MessageTarget target([&](unsigned m, std::uintptr_t w, std::intptr_t) {
+        seenMessage = m;
+        seenParam = w;
+        inSend = framework::MessageTarget::InSendMessage();
+        // The sender was released before we ran: it gets back while we are still here.
+        senderBackSeenInHandler = senderBack.Wait();
+        return std::intptr_t{0};
+    });
+    std::thread worker([&] {
+        target.Send(1025, 32, 0);
+        senderBack.Set();
+    });
+    ServeUntil([&] { return seenMessage != 0; });
+    worker.join();
+    EXPECT_EQ(seenMessage, 1025u);
+    EXPECT_EQ(seenParam, 32u);
+    EXPECT_TRUE(inSend);
+    EXPECT_TRUE(senderBackSeenInHandler);
+}
+
+TEST(MessageTarget, ReleasingTheTargetLetsAWaitingSenderGo) {
+    auto target = std::make_unique<framework::MessageTarget>(
+        [](unsigned, std::uintptr_t, std::intptr_t) -> std::intptr_t {
+            ADD_FAILURE() << "a message for a released target ran";
+            return 0;
+        });
+    Flag queued;
+    framework::SetWakeMainThread([&] { queued.Set(); });
+    std::thread worker([&] { target->Send(1025, 1, 0); });
+    EXPECT_TRUE(queued.Wait());
+    target.reset();  // drops the queued message and releases the sender
+    worker.join();
+    framework::SetWakeMainThread(nullptr);
+    EXPECT_FALSE(CheckSynchronize());
+}
+
+TEST(DefaultErrorReport, GuardedHandsEscapingErrorsToTheHook) {
+    std::string shown;
+    framework::SetDefaultErrorReport([&](const std::string& m) { shown = m; });
+    framework::Guarded([] { throw Exception("Port Not Open"); });
+    framework::SetDefaultErrorReport(nullptr);
+    EXPECT_EQ(shown, "Port Not Open");
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing and benchmarking need.
+# Quick when everything is present: apt-get runs only for what is missing.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config       # toolchain
+  qt6-base-dev libgl-dev                 # Qt 6 Widgets (its CMake package wants the GL headers)
+  libgtest-dev libgmock-dev              # unit tests
+  clang libclang-rt-14-dev               # fuzz targets (libFuzzer) and sanitizer runtimes
+  qt6-serialport-dev                     # benchmark only: the port round trip against Qt's port
+  fonts-liberation                       # metric-compatible faces for the window's fonts
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "bootstrap: installing ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
