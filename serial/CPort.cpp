@@ -1,0 +1,736 @@
+#include "CPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// Device event bit of each event, in member order.
+constexpr std::uint32_t kEventBits[] = {
+    device::EV_RXCHAR, device::EV_TXEMPTY, device::EV_RXFLAG, device::EV_RING,
+    device::EV_BREAK,  device::EV_CTS,     device::EV_DSR,    device::EV_ERR,
+    device::EV_RLSD,   device::EV_RX80FULL};
+
+// The fixed order in which one batch's steps run: a line error is reported before the bytes
+// of the same batch are read.
+constexpr TComEvent kStepOrder[] = {evError, evRxChar, evTxEmpty, evBreak, evRing,
+                                    evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
+
+std::string SystemErrorMessage(std::int64_t code) {
+    return "System Error.  Code: " + std::to_string(code) + ".\n" +
+           std::strerror(static_cast<int>(code));
+}
+
+}  // namespace
+
+std::uint32_t ComEventsToWinMask(TComEvents events) {
+    std::uint32_t mask = 0;
+    for (unsigned i = 0; i < std::size(kEventBits); ++i)
+        if (events.Contains(static_cast<TComEvent>(i))) mask |= kEventBits[i];
+    return mask;
+}
+
+TComEvents WinMaskToComEvents(std::uint32_t mask) {
+    TComEvents events;
+    for (unsigned i = 0; i < std::size(kEventBits); ++i)
+        if (mask & kEventBits[i]) events.Include(static_cast<TComEvent>(i));
+    return events;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Event thread
+
+TComThread::TComThread(TCustomComPort* port) : port_(port) {
+    // The thread is not running yet, so the mask is in force before the first wait.
+    port_->Device().SetCommMask(ComEventsToWinMask(port_->Events()));
+    Start();
+}
+
+TComThread::~TComThread() {
+    stopEvent_.Set();
+    std::this_thread::yield();
+    Terminate();
+    WaitFor();
+}
+
+void TComThread::Execute() {
+    device::Device& dev = port_->Device();
+    for (;;) {
+        std::uint32_t mask = 0;
+        const device::WaitResult r = dev.WaitCommEvent(mask, stopEvent_);
+        ++wakeUps_;
+        if (r == device::WaitResult::ResultFailed) continue;
+        if (r != device::WaitResult::Events) break;
+        events_ = WinMaskToComEvents(mask);
+        Deliver(events_);
+    }
+    dev.SetCommMask(0);
+    dev.Purge(device::PURGE_TXCLEAR | device::PURGE_RXCLEAR);
+}
+
+void TComThread::Deliver(TComEvents events) {
+    switch (port_->SyncMethod()) {
+    case smThreadSync:
+        // An exception from the steps comes back here and ends the thread silently.
+        Synchronize([this, events] { port_->RunEventSteps(events); });
+        break;
+    case smWindowSync:
+        for (TComEvent e : kStepOrder)
+            if (events.Contains(e))
+                port_->NotifyWindow()->Send(CM_COMPORT, kEventBits[e], 0);
+        break;
+    case smNone:
+        port_->RunEventSteps(events);
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+TCustomComPort::TCustomComPort(TComponent* owner) : TComponent(owner) {
+    parity_ = std::make_unique<TComParity>(this);
+    flowControl_ = std::make_unique<TComFlowControl>(this);
+    timeouts_ = std::make_unique<TComTimeouts>(this);
+    buffer_ = std::make_unique<TComBuffer>(this);
+}
+
+TCustomComPort::~TCustomComPort() {
+    try {
+        ClosePort();
+    } catch (...) {
+        framework::ShowCurrentException();
+    }
+    buffer_.reset();
+    flowControl_.reset();
+    timeouts_.reset();
+    parity_.reset();
+    // Listeners hear of our removal while the link list still exists, so they can detach.
+    DestroyComponent();
+}
+
+void TCustomComPort::SetDevice(std::unique_ptr<device::Device> dev) {
+    if (connected_) {
+        ReportComError(CE_ConnChangeProp + 1, 0);
+        return;
+    }
+    device_ = std::move(dev);
+}
+
+device::Device& TCustomComPort::Device() {
+    if (!device_) device_ = device::CreateTtyDevice();
+    return *device_;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Settings
+
+bool TCustomComPort::CanApply() const { return connected_ && !IsLoading() && !IsDesigning(); }
+
+void TCustomComPort::SetBaudRate(TBaudRate value) {
+    if (baudRate_ == value) return;
+    baudRate_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetCustomBaudRate(std::int32_t value) {
+    if (customBaudRate_ == value) return;
+    customBaudRate_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetStopBits(TStopBits value) {
+    if (stopBits_ == value) return;
+    stopBits_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetDataBits(TDataBits value) {
+    if (dataBits_ == value) return;
+    dataBits_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetDiscardNull(bool value) {
+    if (discardNull_ == value) return;
+    discardNull_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetEventChar(std::uint8_t value) {
+    if (eventChar_ == value) return;
+    eventChar_ = value;
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetParity(const TComParity& value) {
+    parity_->CopyFrom(value);
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetFlowControl(const TComFlowControl& value) {
+    flowControl_->CopyFrom(value);
+    ApplyLineSettings();
+}
+
+void TCustomComPort::SetTimeouts(const TComTimeouts& value) {
+    timeouts_->CopyFrom(value);
+    ApplyTimeoutSettings();
+}
+
+void TCustomComPort::SetBuffer(const TComBuffer& value) {
+    buffer_->CopyFrom(value);
+    ApplyBufferSizes();
+}
+
+void TCustomComPort::SetPort(const std::string& value) {
+    if (port_ == value) return;
+    port_ = value;
+    if (connected_ && !IsLoading() && !IsDesigning()) {
+        ClosePort();
+        OpenPort();
+    }
+}
+
+void TCustomComPort::SetSyncMethod(TSyncMethod value) {
+    if (syncMethod_ == value) return;
+    if (connected_ && !IsLoading() && !IsDesigning()) {
+        ReportComError(CE_ConnChangeProp + 1, 0);
+        return;
+    }
+    syncMethod_ = value;
+}
+
+void TCustomComPort::SetConnected(bool value) {
+    if (IsLoading() || IsDesigning()) {
+        connected_ = value;
+        return;
+    }
+    if (connected_ == value) return;
+    if (value)
+        OpenPort();
+    else
+        ClosePort();
+}
+
+void TCustomComPort::SetTriggersOnRxChar(bool value) {
+    if (hasBufferLink_) ReportComError(CE_HasLink + 1, 0);
+    triggersOnRxChar_ = value;
+}
+
+void TCustomComPort::Loaded() {
+    TComponent::Loaded();
+    if (connected_ && !IsDesigning()) {
+        connected_ = false;
+        try {
+            OpenPort();
+        } catch (...) {
+            framework::ShowCurrentException();
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Opening and closing
+
+void TCustomComPort::OpenPort() {
+    if (connected_ || IsDesigning()) return;
+    DoBeforeOpen();
+    OpenDevice();
+    // An OnException handler may have taken an open failure: without a device there is
+    // nothing to configure and no thread to start, so the port stays closed.
+    if (!Device().IsOpen()) return;
+    connected_ = true;
+    try {
+        ConfigurePort();
+    } catch (...) {
+        CloseDevice();
+        connected_ = false;
+        throw;
+    }
+    if (!events_.Empty()) StartEventThread();
+    AfterOpenStep();
+}
+
+void TCustomComPort::StartEventThread() {
+    if (syncMethod_ == smWindowSync)
+        notifyWindow_ = std::make_unique<framework::MessageTarget>(
+            [this](unsigned m, std::uintptr_t w, std::intptr_t l) { return WindowMethod(m, w, l); });
+    eventThread_ = std::make_unique<TComThread>(this);
+    threadCreated_ = true;
+}
+
+void TCustomComPort::ClosePort() {
+    if (!connected_ || IsDesigning()) return;
+    BeforeCloseStep();
+    AbortPendingIO();
+    if (threadCreated_) {
+        eventThread_.reset();
+        threadCreated_ = false;
+    }
+    // Also covers a thread whose start failed after the target was made.
+    notifyWindow_.reset();
+    CloseDevice();
+    connected_ = false;
+    AfterCloseStep();
+}
+
+void TCustomComPort::OpenDevice() {
+    const device::SysError error = Device().Open(device::DevicePath(port_));
+    if (error != 0) ReportComError(CE_OpenFailed + 1, error);
+}
+
+void TCustomComPort::CloseDevice() {
+    if (!device_ || !device_->IsOpen()) return;
+    device_->Close();
+}
+
+void TCustomComPort::ConfigurePort() {
+    ApplyBufferSizes();
+    ApplyLineSettings();
+    ApplyTimeoutSettings();
+}
+
+void TCustomComPort::ApplyBufferSizes() {
+    if (!CanApply()) return;
+    const device::SysError error =
+        Device().SetupComm(static_cast<std::uint32_t>(buffer_->InputSize()),
+                           static_cast<std::uint32_t>(buffer_->OutputSize()));
+    if (error != 0) ReportComError(CE_SetupComFailed + 1, error);
+}
+
+void TCustomComPort::ApplyTimeoutSettings() {
+    if (!CanApply()) return;
+    auto limit = [](std::int32_t v) {
+        return v == -1 ? device::kNoLimit : static_cast<std::uint32_t>(v);
+    };
+    device::CommTimeouts t;
+    t.ReadIntervalTimeout = limit(timeouts_->ReadInterval());
+    t.ReadTotalTimeoutMultiplier = limit(timeouts_->ReadTotalMultiplier());
+    t.ReadTotalTimeoutConstant = limit(timeouts_->ReadTotalConstant());
+    t.WriteTotalTimeoutMultiplier = limit(timeouts_->WriteTotalMultiplier());
+    t.WriteTotalTimeoutConstant = limit(timeouts_->WriteTotalConstant());
+    const device::SysError error = Device().SetCommTimeouts(t);
+    if (error != 0) ReportComError(CE_TimeoutsFailed + 1, error);
+}
+
+void TCustomComPort::ApplyLineSettings() {
+    if (!CanApply()) return;
+    static constexpr std::uint8_t kDtr[] = {device::DTR_CONTROL_DISABLE, device::DTR_CONTROL_ENABLE,
+                                           device::DTR_CONTROL_HANDSHAKE};
+    static constexpr std::uint8_t kRts[] = {device::RTS_CONTROL_DISABLE, device::RTS_CONTROL_ENABLE,
+                                           device::RTS_CONTROL_HANDSHAKE, device::RTS_CONTROL_TOGGLE};
+    static constexpr std::uint8_t kByteSize[] = {5, 6, 7, 8};
+    const TComFlowControl& fc = *flowControl_;
+    const TComParity& pr = *parity_;
+
+    device::DeviceControlBlock dcb;
+    dcb.DCBlength = 28;
+    dcb.BaudRate = baudRate_ == brCustom ? static_cast<std::uint32_t>(customBaudRate_)
+                                         : BaudRateToInt(baudRate_);
+    dcb.fBinary = true;
+    dcb.fParity = pr.Check();
+    dcb.fOutxCtsFlow = fc.OutCTSFlow();
+    dcb.fOutxDsrFlow = fc.OutDSRFlow();
+    dcb.fDtrControl = kDtr[fc.ControlDTR()];
+    dcb.fDsrSensitivity = fc.DSRSensitivity();
+    dcb.fTXContinueOnXoff = fc.TxContinueOnXoff();
+    dcb.fOutX = fc.XonXoffOut();
+    dcb.fInX = fc.XonXoffIn();
+    dcb.fErrorChar = pr.Check() && pr.Replace();
+    dcb.fNull = discardNull_;
+    dcb.fRtsControl = kRts[fc.ControlRTS()];
+    dcb.fAbortOnError = false;
+    dcb.XonLim = static_cast<std::uint16_t>(buffer_->InputSize() / 4);
+    dcb.XoffLim = dcb.XonLim;
+    dcb.ByteSize = kByteSize[dataBits_];
+    dcb.Parity = static_cast<std::uint8_t>(pr.Bits());
+    dcb.StopBits = static_cast<std::uint8_t>(stopBits_);
+    dcb.XonChar = static_cast<char>(fc.XonChar());
+    dcb.XoffChar = static_cast<char>(fc.XoffChar());
+    dcb.ErrorChar = dcb.fErrorChar ? static_cast<char>(pr.ReplaceChar()) : '\0';
+    dcb.EofChar = 0;
+    dcb.EvtChar = static_cast<char>(eventChar_);
+    const device::SysError error = Device().SetCommState(dcb);
+    if (error != 0) ReportComError(CE_SetStateFailed + 1, error);
+}
+
+// ---------------------------------------------------------------------------------------------
+// I/O
+
+void TCustomComPort::NewAsyncOperation(TComAsyncOp*& op) { op = new TComAsyncOp(); }
+
+void TCustomComPort::FreeAsyncOperation(TComAsyncOp*& op) {
+    delete op;
+    op = nullptr;
+}
+
+std::int32_t TCustomComPort::BeginWrite(const void* buffer, std::int32_t count, TComAsyncOp* op) {
+    if (!op) {
+        ReportComError(CE_InvalidAsync + 1, 0);
+        return 0;
+    }
+    if (!device_ || !device_->IsOpen()) {
+        ReportComError(CEPortNotOpen + 1, -24);
+        return 0;
+    }
+    if (count < 0 || (count > 0 && !buffer)) {
+        ReportComError(CE_WriteFailed + 1, EINVAL);
+        return 0;
+    }
+    op->Kind = akWrite;
+    op->Data.reset(new std::uint8_t[static_cast<std::size_t>(count)]);
+    if (count > 0) std::memcpy(op->Data.get(), buffer, static_cast<std::size_t>(count));
+    op->Size = count;
+    const device::SysError error = device_->BeginWrite(static_cast<const std::uint8_t*>(buffer),
+                                                       static_cast<std::uint32_t>(count),
+                                                       op->Overlapped);
+    if (error != 0) ReportComError(CE_WriteFailed + 1, error);
+    BroadcastState(&TComLink::OnTxActivity, true);
+    return op->Overlapped.pending ? 0 : static_cast<std::int32_t>(op->Overlapped.transferred);
+}
+
+std::int32_t TCustomComPort::BeginWriteText(const std::string& text, TComAsyncOp* op) {
+    if (text.empty()) return 0;
+    return BeginWrite(text.data(), static_cast<std::int32_t>(text.size()), op);
+}
+
+std::int32_t TCustomComPort::WriteText(const std::string& text) {
+    TComAsyncOp* op = nullptr;
+    NewAsyncOperation(op);
+    try {
+        BeginWriteText(text, op);
+        const std::int32_t written = CompleteAsync(op);
+        FreeAsyncOperation(op);
+        return written;
+    } catch (...) {
+        FreeAsyncOperation(op);
+        throw;
+    }
+}
+
+std::int32_t TCustomComPort::BeginRead(void* buffer, std::int32_t count, TComAsyncOp* op) {
+    if (!op) {
+        ReportComError(CE_InvalidAsync + 1, 0);
+        return 0;
+    }
+    op->Kind = akRead;
+    if (!device_ || !device_->IsOpen()) {
+        ReportComError(CEPortNotOpen + 1, -24);
+        return 0;
+    }
+    if (count < 0 || (count > 0 && !buffer)) {
+        ReportComError(CE_ReadFailed + 1, EINVAL);
+        return 0;
+    }
+    const device::SysError error = device_->BeginRead(
+        static_cast<std::uint8_t*>(buffer), static_cast<std::uint32_t>(count), op->Overlapped);
+    if (error != 0) ReportComError(CE_ReadFailed + 1, error);
+    return op->Overlapped.pending ? 0 : static_cast<std::int32_t>(op->Overlapped.transferred);
+}
+
+std::int32_t TCustomComPort::ReadBlock(void* buffer, std::int32_t count) {
+    TComAsyncOp* op = nullptr;
+    NewAsyncOperation(op);
+    try {
+        BeginRead(buffer, count, op);
+        const std::int32_t read = CompleteAsync(op);
+        FreeAsyncOperation(op);
+        return read;
+    } catch (...) {
+        FreeAsyncOperation(op);
+        throw;
+    }
+}
+
+std::int32_t TCustomComPort::CompleteAsync(TComAsyncOp* op) {
+    if (!op) {
+        ReportComError(CE_InvalidAsync + 1, 0);
+        return 0;
+    }
+    std::uint32_t transferred = 0;
+    // A record that never started an operation completes at once with nothing moved.
+    if (device_ && op->Overlapped.kind != device::AsyncOp::Kind::None) {
+        const device::SysError error = device_->CompleteOp(op->Overlapped, transferred);
+        if (error != 0)
+            ReportComError((op->Kind == akWrite ? CE_WriteFailed : CE_ReadFailed) + 1, error);
+    }
+    if (op->Kind == akRead) {
+        if (InputPending() == 0) BroadcastState(&TComLink::OnRxActivity, false);
+    } else if (op->Data) {
+        BroadcastTxData(op->Data.get(), op->Size);
+    }
+    return static_cast<std::int32_t>(transferred);
+}
+
+void TCustomComPort::AbortPendingIO() {
+    if (!device_ || !device_->IsOpen()) return;
+    const device::SysError error = device_->Purge(device::PURGE_TXABORT | device::PURGE_RXABORT);
+    if (error != 0) ReportComError(CE_PurgeFailed + 1, error);
+}
+
+std::int32_t TCustomComPort::InputPending() {
+    std::uint32_t errors = 0, inQueue = 0;
+    const device::SysError error = Device().ClearCommError(errors, inQueue);
+    if (error != 0) {
+        ReportComError(CE_ClearComFailed + 1, error);
+        return 0;
+    }
+    return static_cast<std::int32_t>(inQueue);
+}
+
+TComSignals TCustomComPort::ModemSignals() {
+    std::uint32_t status = 0;
+    const device::SysError error = Device().GetModemStatus(status);
+    if (error != 0) {
+        ReportComError(CE_ModemStatFailed + 1, error);
+        return {};
+    }
+    TComSignals signals;
+    if (status & device::MS_CTS_ON) signals.Include(csCTS);
+    if (status & device::MS_DSR_ON) signals.Include(csDSR);
+    if (status & device::MS_RING_ON) signals.Include(csRing);
+    if (status & device::MS_RLSD_ON) signals.Include(csRLSD);
+    return signals;
+}
+
+TComErrors TCustomComPort::LineErrors() {
+    std::uint32_t flags = 0, inQueue = 0;
+    const device::SysError error = Device().ClearCommError(flags, inQueue);
+    if (error != 0) {
+        ReportComError(CE_ClearComFailed + 1, error);
+        return {};
+    }
+    TComErrors errors;
+    if (flags & device::CE_FRAME) errors.Include(ceFrame);
+    if ((flags & device::CE_RXPARITY) && parity_->Check()) errors.Include(ceRxParity);
+    if (flags & device::CE_OVERRUN) errors.Include(ceOverrun);
+    if (flags & device::CE_RXOVER) errors.Include(ceRxOver);
+    if (flags & device::CE_TXFULL) errors.Include(ceTxFull);
+    if (flags & device::CE_BREAK) errors.Include(ceBreak);
+    if (flags & device::CE_IOE) errors.Include(ceIO);
+    if (flags & device::CE_MODE) errors.Include(ceMode);
+    return errors;
+}
+
+void TCustomComPort::ReportComError(int code, std::int64_t systemError) {
+    const std::string text = (code >= 1 && code <= kComFailureCount)
+                                 ? ComFailureTexts[static_cast<std::size_t>(code - 1)]
+                                 : std::string();
+    if (OnException) {
+        const std::string winMessage = systemError > 0 ? SystemErrorMessage(systemError) : "";
+        OnException(this, static_cast<TComExceptions>(code - 1), text, systemError, winMessage);
+        return;
+    }
+    if (systemError > 0) {
+        const auto sys = static_cast<std::int32_t>(systemError);
+        throw EComPort(text + " (Error: " + std::to_string(sys) + ")", sys, code);
+    }
+    throw EComPort(text, -1, code);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Links and broadcasts
+
+void TCustomComPort::AttachLink(TComLink* link) {
+    if (!link) return;
+    if (std::find(links_.begin(), links_.end(), link) != links_.end()) {
+        ReportComError(CE_RegFailed + 1, 0);
+        return;
+    }
+    links_.push_back(link);
+    hasBufferLink_ = std::any_of(links_.begin(), links_.end(),
+                                 [](const TComLink* l) { return static_cast<bool>(l->OnRxData); });
+}
+
+void TCustomComPort::DetachLink(TComLink* link) {
+    const auto it = std::find(links_.begin(), links_.end(), link);
+    if (!link || it == links_.end()) {
+        ReportComError(CE_RegFailed + 1, 0);
+        return;
+    }
+    links_.erase(it);
+    hasBufferLink_ = std::any_of(links_.begin(), links_.end(),
+                                 [](const TComLink* l) { return static_cast<bool>(l->OnRxData); });
+}
+
+// The count is taken once; a callback that detaches links shortens the walk rather than
+// letting it run past the end of the list.
+void TCustomComPort::BroadcastState(TComLink::StateSlot TComLink::*slot, bool OnOff) {
+    const std::size_t count = links_.size();
+    for (std::size_t i = 0; i < count && i < links_.size(); ++i)
+        if (const auto& fn = links_[i]->*slot) fn(this, OnOff);
+}
+
+void TCustomComPort::BroadcastEvent(TComLink::EventSlot TComLink::*slot) {
+    const std::size_t count = links_.size();
+    for (std::size_t i = 0; i < count && i < links_.size(); ++i)
+        if (const auto& fn = links_[i]->*slot) fn(this);
+}
+
+void TCustomComPort::BroadcastTxData(const std::uint8_t* buffer, std::int32_t count) {
+    const std::size_t n = links_.size();
+    for (std::size_t i = 0; i < n && i < links_.size(); ++i)
+        if (const auto& fn = links_[i]->OnTxData) fn(this, buffer, count);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Event steps
+
+void TCustomComPort::RunEventSteps(TComEvents events) {
+    for (TComEvent e : kStepOrder) {
+        if (!events.Contains(e)) continue;
+        switch (e) {
+        case evError: HandleError(); break;
+        case evRxChar: HandleRxChar(); break;
+        case evTxEmpty: HandleTxEmpty(); break;
+        case evBreak: HandleBreak(); break;
+        case evRing: HandleRing(); break;
+        case evCTS: HandleCTSChange(); break;
+        case evDSR: HandleDSRChange(); break;
+        case evRxFlag: HandleRxFlag(); break;
+        case evRLSD: HandleRLSDChange(); break;
+        case evRx80Full: HandleRx80Full(); break;
+        }
+    }
+}
+
+void TCustomComPort::HandleRxChar() {
+    std::int32_t count = InputPending();
+    if (count > 0) BroadcastState(&TComLink::OnRxActivity, true);
+    if (count > 0 && !TriggersOnRxChar()) {
+        // One read of exactly the waiting count into one block, shared by OnRxBuf and every
+        // link and freed when this scope ends, whatever a handler throws.
+        std::vector<std::uint8_t> block;
+        bool read = false;
+        auto readBlock = [&] {
+            block.resize(static_cast<std::size_t>(count));
+            read = true;
+            ReadBlock(block.data(), count);
+            DoRxBuf(block.data(), count);
+        };
+        const std::size_t n = links_.size();
+        for (std::size_t i = 0; i < n && i < links_.size(); ++i) {
+            TComLink* link = links_[i];
+            if (!link->OnRxData) continue;
+            if (!read) readBlock();
+            link->OnRxData(this, block.data(), count);
+        }
+        if (!read && !triggersOnRxChar_) readBlock();
+        if (read) count = 0;
+    }
+    if (count > 0) DoRxChar(count);
+}
+
+void TCustomComPort::HandleTxEmpty() {
+    BroadcastState(&TComLink::OnTxActivity, false);
+    BroadcastEvent(&TComLink::OnTxQueueEmpty);
+    DoTxEmpty();
+}
+
+void TCustomComPort::HandleBreak() { DoBreak(); }
+
+void TCustomComPort::HandleRing() {
+    BroadcastEvent(&TComLink::OnRingLine);
+    DoRing();
+}
+
+void TCustomComPort::HandleCTSChange() {
+    const bool on = ModemSignals().Contains(csCTS);
+    BroadcastState(&TComLink::OnCTSLine, on);
+    DoCTSChange(on);
+}
+
+void TCustomComPort::HandleDSRChange() {
+    const bool on = ModemSignals().Contains(csDSR);
+    BroadcastState(&TComLink::OnDSRLine, on);
+    DoDSRChange(on);
+}
+
+void TCustomComPort::HandleRLSDChange() {
+    const bool on = ModemSignals().Contains(csRLSD);
+    BroadcastState(&TComLink::OnRLSDLine, on);
+    DoRLSDChange(on);
+}
+
+void TCustomComPort::HandleRxFlag() {
+    BroadcastEvent(&TComLink::OnFlagChar);
+    DoRxFlag();
+}
+
+void TCustomComPort::HandleError() {
+    const TComErrors errors = LineErrors();
+    if (!errors.Empty()) DoError(errors);
+}
+
+void TCustomComPort::HandleRx80Full() { DoRx80Full(); }
+
+void TCustomComPort::AfterOpenStep() {
+    BroadcastState(&TComLink::OnConnection, true);
+    DoAfterOpen();
+    HandleCTSChange();
+    HandleDSRChange();
+    HandleRLSDChange();
+}
+
+void TCustomComPort::BeforeCloseStep() {
+    BroadcastState(&TComLink::OnCTSLine, false);
+    BroadcastState(&TComLink::OnDSRLine, false);
+    BroadcastState(&TComLink::OnRLSDLine, false);
+    DoCTSChange(false);
+    DoDSRChange(false);
+    DoRLSDChange(false);
+    DoBeforeClose();
+}
+
+void TCustomComPort::AfterCloseStep() {
+    BroadcastState(&TComLink::OnConnection, false);
+    DoAfterClose();
+}
+
+std::intptr_t TCustomComPort::WindowMethod(unsigned message, std::uintptr_t wParam,
+                                           std::intptr_t /*lParam*/) {
+    if (message != CM_COMPORT) return 0;
+    // The framework has already let a sender on another thread go on. A step that arrives
+    // after the port closed has nothing left to act on.
+    framework::Guarded([&] {
+        if (!connected_) return;
+        switch (wParam) {
+        case device::EV_RXCHAR: HandleRxChar(); break;
+        case device::EV_RXFLAG: HandleRxFlag(); break;
+        case device::EV_TXEMPTY: HandleTxEmpty(); break;
+        case device::EV_CTS: HandleCTSChange(); break;
+        case device::EV_DSR: HandleDSRChange(); break;
+        case device::EV_RLSD: HandleRLSDChange(); break;
+        case device::EV_BREAK: HandleBreak(); break;
+        case device::EV_ERR: HandleError(); break;
+        case device::EV_RING: HandleRing(); break;
+        case device::EV_RX80FULL: HandleRx80Full(); break;
+        default: break;
+        }
+    });
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Event hooks
+
+void TCustomComPort::DoAfterClose() { if (OnAfterClose) OnAfterClose(this); }
+void TCustomComPort::DoAfterOpen() { if (OnAfterOpen) OnAfterOpen(this); }
+void TCustomComPort::DoBeforeClose() { if (OnBeforeClose) OnBeforeClose(this); }
+void TCustomComPort::DoBeforeOpen() { if (OnBeforeOpen) OnBeforeOpen(this); }
+void TCustomComPort::DoRxChar(std::int32_t count) { if (OnRxChar) OnRxChar(this, count); }
+void TCustomComPort::DoRxBuf(const std::uint8_t* buffer, std::int32_t count) {
+    if (OnRxBuf) OnRxBuf(this, buffer, count);
+}
+void TCustomComPort::DoTxEmpty() { if (OnTxEmpty) OnTxEmpty(this); }
+void TCustomComPort::DoBreak() { if (OnBreak) OnBreak(this); }
+void TCustomComPort::DoRing() { if (OnRing) OnRing(this); }
+void TCustomComPort::DoRxFlag() { if (OnRxFlag) OnRxFlag(this); }
+void TCustomComPort::DoCTSChange(bool on) { if (OnCTSChange) OnCTSChange(this, on); }
+void TCustomComPort::DoDSRChange(bool on) { if (OnDSRChange) OnDSRChange(this, on); }
+void TCustomComPort::DoError(TComErrors errors) { if (OnError) OnError(this, errors); }
+void TCustomComPort::DoRLSDChange(bool on) { if (OnRLSDChange) OnRLSDChange(this, on); }
+void TCustomComPort::DoRx80Full() { if (OnRx80Full) OnRx80Full(this); }
