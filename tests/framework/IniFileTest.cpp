@@ -1,11 +1,13 @@
 #include "IniFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -424,6 +426,29 @@ TEST_F(IniFileTest, FailedWritesThrowNamingFileAndCauseAndLeaveNothingBehind) {
         EXPECT_TRUE(fs::is_empty(dir_ / "subdir"));
         EXPECT_EQ(Get((dir_ / "plain").string()), "x");
     }
+}
+
+TEST_F(IniFileTest, FailureWhileWritingTheTemporaryRemovesItAndKeepsTheOldFile) {
+    const std::string before = "[S]\nk=1\n";
+    Put(path_, before);
+    // A file size limit makes the write of the temporary fail part-way (EFBIG), even as root.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string message;
+    try {
+        TIniFile(path_).WriteString("S", "k", std::string(1000, 'v'));
+    } catch (const EIniFileException& e) {
+        message = e.Message();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_NE(message.find("File too large"), std::string::npos) << message;
+    EXPECT_EQ(Get(path_), before);
+    EXPECT_EQ(DirEntries(), std::vector<std::string>{"settings.ini"});
 }
 
 TEST_F(IniFileTest, WriteIntoReadOnlyDirectoryThrowsAndKeepsTheOldFile) {
