@@ -20,7 +20,7 @@
 
 #include "TermiosBits.h"
 
-// What DESIGN.md leaves to user space, and what is done with it here:
+// What the kernel cannot do for us, and what is done about it here:
 // - Event character: EV_RXFLAG when EvtChar is among the bytes placed in the receive queue.
 // - DSR sensitivity: received bytes are dropped while TIOCMGET reports DSR off (one ioctl per
 //   read that brought data); a device without modem lines (pty) is not affected.
@@ -207,7 +207,7 @@ SysError TtyDevice::Open(const std::string& path) {
 
 SysError TtyDevice::Close() {
     Lock lk(mu_);
-    if (fd_ < 0) return EBADF;
+    if (fd_ < 0 || closing_) return EBADF;  // not open, or another thread is closing it
     closing_ = true;
     StopHelper(lk, lines_);
     StopHelper(lk, drain_);

@@ -1,6 +1,6 @@
 #pragma once
-// The POSIX tty implementation of Device, following DESIGN.md ("serial/device/: Linux instead
-// of the Windows comm API"). Threads: the caller's threads (typically the GUI thread for
+// The POSIX tty implementation of Device: termios/ioctl calls with the effect the port expects
+// of each device operation. Threads: the caller's threads (typically the GUI thread for
 // writes, reads and queries, and one event thread in WaitCommEvent), plus at most two helpers
 // per open device: the drain helper (started by the first write; latches EV_TXEMPTY once the
 // output is written and tcdrain() returned) and the line helper (started by SetCommMask with a
