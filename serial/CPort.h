@@ -17,6 +17,8 @@
 #include "Sync.h"
 
 class TCustomComPort;
+class TIniFile;
+class TKeyStore;
 
 // The serial component's error: a failure code 1..24 and the system error number (-1: none).
 class EComPort : public Exception {
@@ -103,6 +105,13 @@ public:
     explicit TCustomComPort(TComponent* owner = nullptr);
     ~TCustomComPort() override;
     const char* ClassName() const override { return "TCustomComPort"; }
+
+    // Settings persistence: the groups selected by StoredProps, into or out of an open store.
+    // Every value read goes through its property setter, so an open port applies it at once.
+    virtual void WriteSettingsToRegistry(TKeyStore& key);
+    virtual void WriteSettingsToIni(TIniFile& ini);
+    virtual void ReadSettingsFromRegistry(TKeyStore& key);
+    virtual void ReadSettingsFromIni(TIniFile& ini);
 
     // The device the port drives; a test hands in its own before opening. Refused while open.
     void SetDevice(std::unique_ptr<device::Device> device);

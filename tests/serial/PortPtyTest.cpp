@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <string>
 
+#include "IniFile.h"
 #include "PortTestSupport.h"
 #include "TermiosBits.h"
 
@@ -174,6 +175,35 @@ TEST_F(PortPty, WriteTextReturnsAShortCountWhenTheFarEndStopsReading) {
     const std::int32_t written = port_.WriteText(block);
     EXPECT_GT(written, 0);
     EXPECT_LT(written, std::int32_t(block.size()));
+}
+
+TEST_F(PortPty, ReadingSettingsWithAnotherPortReopensOnTheNewDevice) {
+    int master2 = -1, slave2 = -1;
+    char name2[256] = {};
+    ASSERT_EQ(openpty(&master2, &slave2, name2, nullptr, nullptr), 0);
+    const std::string ini = "/tmp/tarnwick-reopen-" + std::to_string(getpid()) + ".ini";
+    {
+        TIniFile file(ini);
+        file.WriteString("ComPort1", "Port", name2);
+    }
+    port_.SetConnected(true);
+    TIniFile file(ini);
+    port_.ReadSettingsFromIni(file);
+    EXPECT_TRUE(port_.Connected());
+    EXPECT_EQ(port_.Port(), name2);
+    port_.WriteText("$$\r");
+    std::string got;
+    pollfd pfd{master2, POLLIN, 0};
+    if (poll(&pfd, 1, 10000) > 0) {
+        char buf[16];
+        const ssize_t n = read(master2, buf, sizeof buf);
+        if (n > 0) got.assign(buf, std::size_t(n));
+    }
+    EXPECT_EQ(got, "$$\r");
+    port_.SetConnected(false);
+    close(master2);
+    close(slave2);
+    std::remove(ini.c_str());
 }
 
 }  // namespace
