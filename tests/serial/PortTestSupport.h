@@ -81,11 +81,19 @@ public:
         port.OnError = [this](TObject*, TComErrors e) { Log("Error(" + std::to_string(e.ToBits()) + ")"); };
         port.AttachLink(&link);
     }
+    // The port may outlive the recorder (and close itself later): leave it no handler that
+    // points here.
     ~Recorder() {
         try {
             port_.DetachLink(&link);
         } catch (...) {
         }
+        port_.OnBeforeOpen = port_.OnAfterOpen = port_.OnBeforeClose = port_.OnAfterClose = nullptr;
+        port_.OnTxEmpty = port_.OnBreak = port_.OnRing = port_.OnRxFlag = port_.OnRx80Full = nullptr;
+        port_.OnCTSChange = port_.OnDSRChange = port_.OnRLSDChange = nullptr;
+        port_.OnRxChar = nullptr;
+        port_.OnRxBuf = nullptr;
+        port_.OnError = nullptr;
     }
 
     void Log(std::string entry) { log.push_back(std::move(entry)); }
