@@ -2,18 +2,12 @@
 
 #include <system_error>
 
+#include "AsciiText.h"
 #include "IniFile.h"
 
 namespace {
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-    return true;
-}
+bool SameName(std::string_view a, std::string_view b) { return framework::SameTextAscii(a, b); }
 
 std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "AsciiText.h"
 #include "Errors.h"
 
 namespace {
@@ -13,9 +14,6 @@ constexpr std::size_t npos = std::string_view::npos;
 // oversized packet does not pin its memory for the framer's lifetime.
 constexpr std::size_t kKeptPacketCapacity = 64 * 1024;
 
-inline unsigned char Fold(unsigned char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 0x20) : c;
-}
 
 }  // namespace
 
@@ -285,7 +283,7 @@ std::string_view TComDataPacket::StripMarkers(std::string_view packet,
 std::string TComDataPacket::FoldCase(std::string_view s) const {
     std::string out(s);
     if (caseInsensitive_)
-        for (char& c : out) c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+        for (char& c : out) c = framework::UpperAscii(c);
     return out;
 }
 
@@ -332,13 +330,8 @@ void TComDataPacket::ClearBuffer() {
 }
 
 bool TComDataPacket::SameFolded(std::string_view text, std::string_view foldedNeedle) const {
-    if (!caseInsensitive_) return text == foldedNeedle;
-    if (text.size() != foldedNeedle.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (Fold(static_cast<unsigned char>(text[i])) !=
-            static_cast<unsigned char>(foldedNeedle[i]))
-            return false;
-    return true;
+    // The needle is already folded, so folding both sides changes nothing for it.
+    return caseInsensitive_ ? framework::SameTextAscii(text, foldedNeedle) : text == foldedNeedle;
 }
 
 std::size_t TComDataPacket::Find(std::string_view hay, std::string_view foldedNeedle,

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "AsciiText.h"
 #include "CPort.h"
 #include "IniFile.h"
 #include "KeyStore.h"
@@ -12,11 +13,7 @@
 std::string BoolText(bool value) { return value ? "Yes" : "No"; }
 
 bool TextToBool(const std::string& text) {
-    if (text.size() != 3) return false;
-    std::string upper = text;
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return upper == "YES";
+    return framework::SameTextAscii(text, "YES");
 }
 
 std::string CharText(std::uint8_t value) {

@@ -1,7 +1,6 @@
 #include "ComTypes.h"
 
-#include <algorithm>
-#include <cctype>
+#include "AsciiText.h"
 
 const std::array<const char*, kComFailureCount> ComFailureTexts = {
     "Unable to open com port",
@@ -45,13 +44,6 @@ constexpr std::array<const char*, 4> kFlowTexts = {"Hardware", "Software", "None
 constexpr std::array<const char*, 3> kDtrTexts = {"Disable", "Enable", "Handshake"};
 constexpr std::array<const char*, 4> kRtsTexts = {"Disable", "Enable", "Handshake", "Toggle"};
 
-std::string Upper(const std::string& text) {
-    std::string out = text;
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
 template <typename E, std::size_t N>
 std::string TextOf(const std::array<const char*, N>& texts, E value) {
     const auto i = static_cast<std::size_t>(value);
@@ -60,9 +52,8 @@ std::string TextOf(const std::array<const char*, N>& texts, E value) {
 
 template <typename E, std::size_t N>
 E ValueOf(const std::array<const char*, N>& texts, const std::string& text, E fallback) {
-    const std::string wanted = Upper(text);
     for (std::size_t i = 0; i < N; ++i)
-        if (Upper(texts[i]) == wanted) return static_cast<E>(i);
+        if (framework::SameTextAscii(texts[i], text)) return static_cast<E>(i);
     return fallback;
 }
 
