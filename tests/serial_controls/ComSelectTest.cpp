@@ -1,0 +1,271 @@
+// The selector's logic and the serial port list, without Qt.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ComSelect.h"
+#include "FakeTtyClass.h"
+#include "SerialPorts.h"
+
+namespace {
+
+using controlstest::FakeTtyClass;
+using Texts = std::vector<std::string>;
+
+// Points the port list at a fake tty class tree for the duration of a test.
+class WithTtyClass : public ::testing::Test {
+protected:
+    void SetUp() override { SetTtyClassDir(tree_.Dir()); }
+    void TearDown() override { SetTtyClassDir(""); }
+    FakeTtyClass tree_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// ListSerialPorts
+
+using ListSerialPortsTest = WithTtyClass;
+
+TEST_F(ListSerialPortsTest, SortsIgnoringCaseSoTenComesBeforeTwo) {
+    for (const char* name : {"COM2", "COM13", "ttyUSB2", "COM1", "ttyUSB10", "Zport0", "COM10"})
+        tree_.AddPort(name);
+    TStringList list;
+    ListSerialPorts(list);
+    // Byte order would put "Zport0" before the lower-case names.
+    EXPECT_EQ(list.ToVector(),
+              (Texts{"COM1", "COM10", "COM13", "COM2", "ttyUSB10", "ttyUSB2", "Zport0"}));
+}
+
+TEST_F(ListSerialPortsTest, ListsOnlyTtysWithHardwareAndDropsEmptyUartSlots) {
+    tree_.AddPort("ttyS0", 4);   // a 16550A
+    tree_.AddPort("ttyS1", 0);   // an empty 8250 slot
+    tree_.AddPort("ttyS2", 0);
+    tree_.AddPort("ttyS3", 1);
+    tree_.AddPort("ttyUSB0");    // USB serial drivers have no type attribute
+    tree_.AddPort("ttyACM0");
+    tree_.AddVirtual("tty0");
+    tree_.AddVirtual("console");
+    tree_.AddVirtual("ptmx");
+    TStringList list;
+    ListSerialPorts(list);
+    EXPECT_EQ(list.ToVector(), (Texts{"ttyACM0", "ttyS0", "ttyS3", "ttyUSB0"}));
+}
+
+TEST_F(ListSerialPortsTest, NamesADeviceInASubdirectoryAsThePortOpensIt) {
+    tree_.AddPort("pts!7");  // sysfs spells /dev/pts/7 this way
+    TStringList list;
+    ListSerialPorts(list);
+    EXPECT_EQ(list.ToVector(), (Texts{"pts/7"}));
+}
+
+TEST_F(ListSerialPortsTest, ReplacesTheWholeList) {
+    tree_.AddPort("ttyUSB0");
+    TStringList list;
+    list.Assign({"stale", "ttyUSB0", "also stale"});
+    ListSerialPorts(list);
+    EXPECT_EQ(list.ToVector(), (Texts{"ttyUSB0"}));
+}
+
+TEST(ListSerialPorts, AMissingClassDirectoryGivesAnEmptyListSilently) {
+    TStringList list;
+    list.Assign({"stale"});
+    ListSerialPorts(list, "/nonexistent/sys/class/tty");
+    EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(ListSerialPorts, ReadsTheSystemDirectoryByDefault) {
+    EXPECT_EQ(TtyClassDir(), "/sys/class/tty");
+    SetTtyClassDir("/elsewhere");
+    EXPECT_EQ(TtyClassDir(), "/elsewhere");
+    SetTtyClassDir("");
+    EXPECT_EQ(TtyClassDir(), "/sys/class/tty");
+}
+
+// ---------------------------------------------------------------------------------------------
+// TComSelect
+
+class ComSelectTest : public WithTtyClass {
+protected:
+    void SetUp() override {
+        WithTtyClass::SetUp();
+        for (const char* name : {"COM1", "COM10", "COM2", "COM13"}) tree_.AddPort(name);
+        select_.SetItems(&items_);
+    }
+    TStringList items_;
+    TComSelect select_;
+    TComPort port_;
+};
+
+TEST_F(ComSelectTest, StartsServingNothing) {
+    EXPECT_EQ(select_.PropertyKind(), cpNone);
+    EXPECT_EQ(select_.ComPort(), nullptr);
+    EXPECT_FALSE(select_.AutoApply());
+    EXPECT_EQ(select_.ChosenPort(), "");
+    EXPECT_EQ(select_.ChosenBaudRate(), brCustom);
+}
+
+TEST_F(ComSelectTest, FillsTheListForEveryKindAfterEmptyingIt) {
+    const struct {
+        TComProperty kind;
+        Texts expected;
+    } cases[] = {
+        {cpNone, {}},
+        {cpPort, {"COM1", "COM10", "COM13", "COM2"}},
+        {cpBaudRate,
+         {"Custom", "110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
+          "38400", "56000", "57600", "115200", "128000", "256000"}},
+        {cpDataBits, {"5", "6", "7", "8"}},
+        {cpStopBits, {"1", "1.5", "2"}},
+        {cpParity, {"None", "Odd", "Even", "Mark", "Space"}},
+        {cpFlowControl, {"Hardware", "Software", "None", "Custom"}},
+    };
+    for (const auto& c : cases) {
+        items_.Assign({"left over"});
+        select_.SetPropertyKind(c.kind);
+        EXPECT_EQ(select_.PropertyKind(), c.kind);
+        EXPECT_EQ(items_.ToVector(), c.expected) << "kind " << int(c.kind);
+    }
+    select_.SetPropertyKind(cpBaudRate);
+    EXPECT_EQ(items_.Get(13), "115200");
+}
+
+TEST_F(ComSelectTest, AppliedChoicesReachThePortSetting) {
+    // The port starts away from every value picked, so each write is a change.
+    port_.SetBaudRate(br115200);
+    port_.SetDataBits(dbEight);
+    port_.SetStopBits(sbOneStopBit);
+    port_.FlowControl().SetFlowControl(fcNone);
+    select_.SetComPort(&port_);
+    select_.SetAutoApply(true);
+
+    select_.SetPropertyKind(cpPort);
+    select_.TakeChoice("COM13");
+    EXPECT_EQ(port_.Port(), "COM13");
+
+    select_.SetPropertyKind(cpBaudRate);
+    select_.TakeChoice("Custom");  // the port then runs at its CustomBaudRate
+    EXPECT_EQ(port_.BaudRate(), brCustom);
+    select_.TakeChoice("57600");
+    EXPECT_EQ(port_.BaudRate(), br57600);
+
+    select_.SetPropertyKind(cpDataBits);
+    select_.TakeChoice("7");
+    EXPECT_EQ(port_.DataBits(), dbSeven);
+
+    select_.SetPropertyKind(cpStopBits);
+    select_.TakeChoice("1.5");
+    EXPECT_EQ(port_.StopBits(), sbOne5StopBits);
+
+    select_.SetPropertyKind(cpParity);
+    select_.TakeChoice("mark");  // the conversions ignore case
+    EXPECT_EQ(port_.Parity().Bits(), prMark);
+
+    select_.SetPropertyKind(cpFlowControl);
+    select_.TakeChoice("Software");
+    EXPECT_EQ(port_.FlowControl().FlowControl(), fcSoftware);
+    EXPECT_TRUE(port_.FlowControl().XonXoffIn());
+
+    // cpNone takes and writes nothing.
+    select_.SetPropertyKind(cpNone);
+    select_.TakeChoice("9600");
+    EXPECT_EQ(port_.BaudRate(), br57600);
+}
+
+TEST_F(ComSelectTest, TextThatNamesNoValueFallsBackToTheDefault) {
+    port_.SetBaudRate(br115200);
+    select_.SetComPort(&port_);
+    select_.SetAutoApply(true);
+    select_.SetPropertyKind(cpBaudRate);
+    select_.TakeChoice("fast");
+    EXPECT_EQ(select_.ChosenBaudRate(), br9600);
+    EXPECT_EQ(port_.BaudRate(), br9600);
+}
+
+TEST_F(ComSelectTest, WithoutAutoApplyAChoiceIsOnlyKeptUntilApplied) {
+    port_.SetBaudRate(br115200);
+    select_.SetComPort(&port_);
+    select_.SetPropertyKind(cpBaudRate);
+    select_.TakeChoice("1200");
+    EXPECT_EQ(select_.ChosenBaudRate(), br1200);
+    EXPECT_EQ(port_.BaudRate(), br115200);
+    // Turning AutoApply on later does not apply what was taken before.
+    select_.SetAutoApply(true);
+    EXPECT_EQ(port_.BaudRate(), br115200);
+    select_.ApplyChoice();
+    EXPECT_EQ(port_.BaudRate(), br1200);
+}
+
+TEST_F(ComSelectTest, ApplyingWithoutAPortDoesNothing) {
+    select_.SetPropertyKind(cpBaudRate);
+    select_.SetAutoApply(true);
+    select_.TakeChoice("300");
+    EXPECT_EQ(select_.ChosenBaudRate(), br300);
+    EXPECT_EQ(port_.BaudRate(), br9600);  // the unbound port's default, untouched
+}
+
+TEST_F(ComSelectTest, LocatesThePortNameInTheListsSpellingWithoutApplyingIt) {
+    port_.SetPort("com1");
+    select_.SetComPort(&port_);
+    select_.SetAutoApply(true);
+    select_.SetPropertyKind(cpPort);
+    EXPECT_EQ(select_.LocateCurrent(), 0);
+    EXPECT_EQ(select_.ChosenPort(), "COM1");
+    EXPECT_EQ(port_.Port(), "com1");
+
+    port_.SetPort("COM99");
+    EXPECT_EQ(select_.LocateCurrent(), -1);
+    EXPECT_EQ(select_.ChosenPort(), "COM1");  // nothing found, nothing kept
+}
+
+TEST_F(ComSelectTest, LocatesEverySettingThroughItsDisplayText) {
+    port_.SetBaudRate(br115200);
+    port_.SetDataBits(dbSix);
+    port_.SetStopBits(sbTwoStopBits);
+    port_.Parity().SetBits(prEven);
+    port_.FlowControl().SetFlowControl(fcHardware);
+    select_.SetComPort(&port_);
+
+    select_.SetPropertyKind(cpBaudRate);
+    EXPECT_EQ(select_.LocateCurrent(), 13);
+    EXPECT_EQ(select_.ChosenBaudRate(), br115200);
+    select_.SetPropertyKind(cpDataBits);
+    EXPECT_EQ(select_.LocateCurrent(), 1);
+    EXPECT_EQ(select_.ChosenDataBits(), dbSix);
+    select_.SetPropertyKind(cpStopBits);
+    EXPECT_EQ(select_.LocateCurrent(), 2);
+    EXPECT_EQ(select_.ChosenStopBits(), sbTwoStopBits);
+    select_.SetPropertyKind(cpParity);
+    EXPECT_EQ(select_.LocateCurrent(), 2);
+    EXPECT_EQ(select_.ChosenParity(), prEven);
+    select_.SetPropertyKind(cpFlowControl);
+    EXPECT_EQ(select_.LocateCurrent(), 0);
+    EXPECT_EQ(select_.ChosenFlowControl(), fcHardware);
+
+    // Flow-control fields that match no preset read as "Custom".
+    port_.FlowControl().SetFlowControl(fcNone);
+    port_.FlowControl().SetOutCTSFlow(true);
+    EXPECT_EQ(select_.LocateCurrent(), 3);
+    EXPECT_EQ(select_.ChosenFlowControl(), fcCustom);
+}
+
+TEST_F(ComSelectTest, FindsNothingWithoutAPortOrAKind) {
+    select_.SetPropertyKind(cpBaudRate);
+    EXPECT_EQ(select_.LocateCurrent(), -1);  // no port
+    select_.SetComPort(&port_);
+    select_.SetPropertyKind(cpNone);
+    items_.Assign({"9600"});
+    EXPECT_EQ(select_.LocateCurrent(), -1);  // no kind
+    EXPECT_EQ(select_.ChosenBaudRate(), brCustom);
+}
+
+TEST(Strings, CompareTextFoldsOnlyCase) {
+    EXPECT_EQ(CompareText("com1", "COM1"), 0);
+    EXPECT_LT(CompareText("COM10", "COM2"), 0);
+    EXPECT_LT(CompareText("COM1", "COM10"), 0);
+    EXPECT_GT(CompareText("Zport", "ttyS0"), 0);
+    EXPECT_TRUE(SameText("ttyusb0", "TTYUSB0"));
+    EXPECT_FALSE(SameText("COM1", "COM1 "));
+}
+
+}  // namespace
