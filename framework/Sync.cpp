@@ -1,28 +1,115 @@
 #include "Sync.h"
 
-#include <condition_variable>
+#include <semaphore.h>
+#include <time.h>
+
+#include <cerrno>
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #include "Errors.h"
 
 namespace framework {
 
+namespace {
+
+void SemWait(sem_t* sem) {
+    while (sem_wait(sem) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
 struct SyncQueue {
+    // Wakes the one thread that queued an entry, and no other. A semaphore rather than a
+    // condition variable shared by every waiter: a post is a single wake-up of that thread, the
+    // woken thread takes no lock on its way out, and it may destroy the semaphore as soon as
+    // its wait has returned (the entry lives in its frame).
+    class Signal {
+    public:
+        Signal() { sem_init(&sem_, 0, 0); }
+        ~Signal() { sem_destroy(&sem_); }
+        Signal(const Signal&) = delete;
+        Signal& operator=(const Signal&) = delete;
+        void Post() { sem_post(&sem_); }
+        void Wait() { SemWait(&sem_); }
+
+    private:
+        sem_t sem_;
+    };
+
+    // Where the GUI thread sleeps when it has nothing to run (normally only that thread does).
+    // A wake-up is made only for a thread that sleeps here, it is one semaphore post, and the
+    // woken thread leaves without a wake-up of its own: a condition variable would retake the
+    // queue's mutex on the way out and mark it contended, costing a futex call per hand-over.
+    class Sleepers {
+    public:
+        Sleepers() { sem_init(&sem_, 0, 0); }
+        ~Sleepers() { sem_destroy(&sem_); }
+        Sleepers(const Sleepers&) = delete;
+        Sleepers& operator=(const Sleepers&) = delete;
+
+        // Called with the queue's mutex held by `lock`; returns with it held again, once woken
+        // or at `deadline` (CLOCK_MONOTONIC; none: no limit), whichever comes first. The
+        // caller checks what it waits for again: a wake-up only says that something changed.
+        void Sleep(std::unique_lock<std::mutex>& lock, const timespec* deadline) {
+            ++asleep_;
+            lock.unlock();
+            bool woken = true;
+            if (deadline) {
+                int r;
+                while ((r = sem_clockwait(&sem_, CLOCK_MONOTONIC, deadline)) != 0 &&
+                       errno == EINTR) {
+                }
+                woken = r == 0;
+            } else {
+                SemWait(&sem_);
+            }
+            lock.lock();
+            if (woken) return;
+            if (asleep_ > 0) {
+                --asleep_;  // nobody has counted on waking us
+            } else {
+                // A waker took our registration just as the wait timed out; its post is made
+                // or about to be. Take it, so no post is left over for a later sleep.
+                lock.unlock();
+                SemWait(&sem_);
+                lock.lock();
+            }
+        }
+
+        // With the queue's mutex held: takes every sleeper off the list. Post that many
+        // wake-ups once the mutex is released.
+        int TakeAll() {
+            const int n = asleep_;
+            asleep_ = 0;
+            return n;
+        }
+        void Post(int count) {
+            for (; count > 0; --count) sem_post(&sem_);
+        }
+
+    private:
+        sem_t sem_;
+        int asleep_ = 0;  // threads in Sleep not yet taken by TakeAll
+    };
+
     // One item of work for the GUI thread. It lives in the frame of the thread that queued it,
-    // which stays blocked until the GUI thread marks it started (messages) or done (calls).
+    // which stays blocked until the GUI thread releases it: once started (messages) or done
+    // (calls). After the release the GUI thread no longer touches it.
     struct Entry {
         const std::function<void()>* call = nullptr;
         MessageTarget* target = nullptr;
         unsigned message = 0;
         std::uintptr_t wParam = 0;
         std::intptr_t lParam = 0;
-        bool released = false;  // the queuing thread may go on
         std::exception_ptr error;
+        Signal released;  // the queuing thread may go on
     };
 
     std::mutex mutex;
-    std::condition_variable changed;  // something queued, released, or a thread finished
+    Sleepers gui;  // for work to run, or for a thread's end
     std::deque<Entry*> pending;
     std::function<void()> wake;
     std::function<void()> processMessages;
@@ -32,41 +119,39 @@ struct SyncQueue {
         return queue;
     }
 
-    // Queues the entry, wakes the GUI thread and blocks until the entry is released.
-    void QueueAndWait(Entry& entry) {
-        std::function<void()> wakeHook;
-        {
-            std::lock_guard lock(mutex);
-            pending.push_back(&entry);
-            wakeHook = wake;
-        }
-        changed.notify_all();
-        if (wakeHook) wakeHook();
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return entry.released; });
+    // With the mutex held by `lock`: releases it and wakes whoever sleeps for the change just
+    // made. A GUI thread that is busy gets no wake-up call: it looks again before it sleeps.
+    void UnlockAndWakeGui(std::unique_lock<std::mutex>& lock) {
+        const int sleepers = gui.TakeAll();
+        lock.unlock();
+        gui.Post(sleepers);
     }
 
-    void Release(Entry& entry) {
-        {
-            std::lock_guard lock(mutex);
-            entry.released = true;
-        }
-        changed.notify_all();
+    // Queues the entry, wakes the GUI thread and blocks until the entry is released.
+    void QueueAndWait(Entry& entry) {
+        std::unique_lock lock(mutex);
+        pending.push_back(&entry);
+        std::function<void()> wakeHook;
+        if (wake) wakeHook = wake;
+        UnlockAndWakeGui(lock);
+        if (wakeHook) wakeHook();
+        entry.released.Wait();
     }
 
     void DropFor(MessageTarget* target) {
+        std::vector<Entry*> dropped;
         {
             std::lock_guard lock(mutex);
             for (auto it = pending.begin(); it != pending.end();) {
                 if ((*it)->target == target) {
-                    (*it)->released = true;
+                    dropped.push_back(*it);
                     it = pending.erase(it);
                 } else {
                     ++it;
                 }
             }
         }
-        changed.notify_all();
+        for (Entry* e : dropped) e->released.Post();
     }
 
     bool RunPending(std::chrono::milliseconds wait);
@@ -101,8 +186,17 @@ bool SyncQueue::RunPending(std::chrono::milliseconds wait) {
     std::size_t count = 0;
     {
         std::unique_lock lock(mutex);
-        if (pending.empty() && wait.count() > 0)
-            changed.wait_for(lock, wait, [&] { return !pending.empty(); });
+        if (pending.empty() && wait.count() > 0) {
+            // steady_clock is CLOCK_MONOTONIC, the clock the sleep measures its deadline on.
+            const auto end = std::chrono::steady_clock::now() + wait;
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                end.time_since_epoch())
+                                .count();
+            const timespec deadline{static_cast<time_t>(ns / 1000000000),
+                                    static_cast<long>(ns % 1000000000)};
+            while (pending.empty() && std::chrono::steady_clock::now() < end)
+                gui.Sleep(lock, &deadline);
+        }
         count = pending.size();
     }
     // One at a time, and only what was there on entry: a handler may release a target whose
@@ -123,7 +217,7 @@ bool SyncQueue::RunPending(std::chrono::milliseconds wait) {
             } catch (...) {
                 entry->error = std::current_exception();
             }
-            Release(*entry);
+            entry->released.Post();
             continue;
         }
         // A message: copy what the handler needs, then let the sender go on before it runs.
@@ -131,7 +225,7 @@ bool SyncQueue::RunPending(std::chrono::milliseconds wait) {
         const unsigned message = entry->message;
         const std::uintptr_t wParam = entry->wParam;
         const std::intptr_t lParam = entry->lParam;
-        Release(*entry);
+        entry->released.Post();
         // A copy, because the handler may release its own target while it runs.
         const MessageTarget::Handler handler = target->handler_;
         inSendMessage = true;
@@ -206,11 +300,9 @@ void TThread::Run() {
         fatal_ = std::current_exception();
     }
     auto& q = SyncQueue::Get();
-    {
-        std::lock_guard lock(q.mutex);
-        finished_ = true;
-    }
-    q.changed.notify_all();
+    std::unique_lock lock(q.mutex);
+    finished_ = true;
+    q.UnlockAndWakeGui(lock);
 }
 
 void TThread::WaitFor() {
@@ -220,7 +312,7 @@ void TThread::WaitFor() {
         for (;;) {
             {
                 std::unique_lock lock(q.mutex);
-                q.changed.wait(lock, [&] { return finished_.load() || !q.pending.empty(); });
+                while (!finished_ && q.pending.empty()) q.gui.Sleep(lock, nullptr);
                 if (finished_ && q.pending.empty()) break;
             }
             q.RunPending(std::chrono::milliseconds(0));

@@ -8,6 +8,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -73,6 +75,14 @@ void Drain(int efd) {
 
 bool NoModemLines(int e) { return e == ENOTTY || e == EINVAL; }
 
+// Pseudo-terminals (both sides; Unix98 and legacy BSD) by their character-device majors.
+bool IsPseudoTerminal(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned m = major(st.st_rdev);
+    return m == 2 || m == 3 || (m >= 128 && m <= 143);
+}
+
 // A failure meaning the device has gone (USB unplug, pty master closed).
 bool DeviceGone(int e) { return e == EIO || e == ENXIO || e == ENODEV; }
 
@@ -127,13 +137,23 @@ int TtyDevice::HelperSignal() {
     return sig;
 }
 
-TtyDevice::TtyDevice() { HelperSignal(); }
+TtyDevice::TtyDevice(TxEmpty txEmpty) : txEmpty_(txEmpty) { HelperSignal(); }
 
 TtyDevice::~TtyDevice() { Close(); }
 
 bool TtyDevice::IsOpen() const {
     std::lock_guard lk(mu_);
     return fd_ >= 0;
+}
+
+bool TtyDevice::HasTransmitter() const {
+    std::lock_guard lk(mu_);
+    return transmitter_;
+}
+
+bool TtyDevice::DrainHelperRunning() const {
+    std::lock_guard lk(mu_);
+    return drain_.started;
 }
 
 void TtyDevice::ResetState() {
@@ -193,6 +213,7 @@ SysError TtyDevice::Open(const std::string& path) {
         }
     }
     ResetState();
+    transmitter_ = txEmpty_ == TxEmpty::DrainHelper || !IsPseudoTerminal(fd);
     wakeFd_ = efd[0];
     rxWakeFd_ = efd[1];
     txWakeFd_ = efd[2];
@@ -606,8 +627,22 @@ SysError TtyDevice::Purge(std::uint32_t flags) {
 void TtyDevice::NoteWritten() {
     ++writeSeq_;
     drainRequested_ = true;
+    if (!transmitter_) return;  // OutputSettled latches it once no write is pending
     StartHelper(drain_, &TtyDevice::DrainLoop);
     cv_.notify_all();
+}
+
+// Without a transmitter, what write() took is already out: the output queue is empty as soon
+// as no write of ours still holds bytes back, which is what tcdrain() would have said at once.
+// As with the helper, a device that has gone reports no more transmit-empty.
+void TtyDevice::OutputSettled() {
+    if (transmitter_ || !drainRequested_ || pendingWrites_ > 0 || hungUp_) return;
+    drainRequested_ = false;
+    if (rtsToggleOn_) {
+        SetModemBit(TIOCM_RTS, false);
+        rtsToggleOn_ = false;
+    }
+    Latch(EV_TXEMPTY);
 }
 
 SysError TtyDevice::BeginWrite(const std::uint8_t* data, std::uint32_t count, AsyncOp& op) {
@@ -640,6 +675,7 @@ SysError TtyDevice::BeginWrite(const std::uint8_t* data, std::uint32_t count, As
         op.pending = true;
         ++pendingWrites_;
     }
+    OutputSettled();
     return 0;
 }
 
@@ -697,6 +733,7 @@ void TtyDevice::CompleteWrite(Lock& lk, AsyncOp& op) {
     op.pending = false;
     if (pendingWrites_ > 0) --pendingWrites_;
     cv_.notify_all();
+    OutputSettled();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -734,7 +771,9 @@ SysError TtyDevice::BeginRead(std::uint8_t* data, std::uint32_t count, AsyncOp& 
     if (fd_ < 0) return EBADF;
     if (count == 0) return 0;
     if (data == nullptr) return EINVAL;
-    Pull();
+    // The kernel is asked only when the queue cannot satisfy the read by itself (the port
+    // reads exactly the count it has just been told is waiting).
+    if (queue_.Size() < count) Pull();
     TakeFromQueue(op);
     if (op.transferred == count) return 0;
     // Bytes received before a hang-up are still delivered; after them, reads fail.

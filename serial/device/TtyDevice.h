@@ -5,6 +5,8 @@
 // per open device: the drain helper (started by the first write; latches EV_TXEMPTY once the
 // output is written and tcdrain() returned) and the line helper (started by SetCommMask with a
 // line event; sleeps in TIOCMIWAIT). Both end with Close, interrupted by HelperSignal().
+// A pseudo-terminal needs no drain helper: it has no transmitter, so its output queue is
+// empty the moment write() has handed the bytes over, and EV_TXEMPTY is latched right there.
 // All shared state is guarded by one mutex; no call holds it while it sleeps.
 //
 // Close must not run while another thread is inside WaitCommEvent or CompleteOp on this
@@ -24,7 +26,11 @@ namespace device {
 
 class TtyDevice final : public Device {
 public:
-    TtyDevice();
+    // How EV_TXEMPTY is found. Automatic: by the drain helper, except on a pseudo-terminal,
+    // where the write itself empties the output queue. Tests force the helper on a pty.
+    enum class TxEmpty { Automatic, DrainHelper };
+
+    explicit TtyDevice(TxEmpty txEmpty = TxEmpty::Automatic);
     ~TtyDevice() override;
     TtyDevice(const TtyDevice&) = delete;
     TtyDevice& operator=(const TtyDevice&) = delete;
@@ -47,6 +53,11 @@ public:
     // For tests: how many times the poll() of WaitCommEvent has returned (a wait that never
     // spins returns from poll once per event batch, wake-up or stop).
     std::uint64_t PollWakeups() const { return pollWakeups_.load(); }
+    // For tests: whether the open device has a transmitter, so that EV_TXEMPTY waits for the
+    // drain helper (false for a pseudo-terminal, unless the helper is forced).
+    bool HasTransmitter() const;
+    // For tests: whether the drain helper thread is running.
+    bool DrainHelperRunning() const;
 
     // The real-time signal (SIGRTMIN + 6) that interrupts the helpers' blocking ioctls. Its
     // handler is installed once per process, without SA_RESTART, and does nothing.
@@ -82,6 +93,7 @@ private:
     SysError SetModemBit(int bit, bool on);
     std::uint32_t TakeFromQueue(AsyncOp& op);
     void NoteWritten();
+    void OutputSettled();
     void StartHelper(Helper& h, void (TtyDevice::*body)(int));
     void StopHelper(Lock& lk, Helper& h);
     void CompleteWrite(Lock& lk, AsyncOp& op);
@@ -94,7 +106,9 @@ private:
 
     mutable std::mutex mu_;
     std::condition_variable cv_;  // drain requests, helper ends, pending-write count
+    const TxEmpty txEmpty_;
     int fd_ = -1;
+    bool transmitter_ = true;  // false for a pseudo-terminal (see TxEmpty)
     bool closing_ = false;
     bool hungUp_ = false;
     bool modemLines_ = true;  // false once TIOCM* answered ENOTTY/EINVAL (pty)

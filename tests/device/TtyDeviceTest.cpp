@@ -164,6 +164,97 @@ TEST_F(TtyDeviceTest, RoundTripWithTxEmpty) {
     EXPECT_EQ(status, 0u);
 }
 
+// A pseudo-terminal has no transmitter: the write itself empties the output queue, so
+// EV_TXEMPTY is there for the next wait without a drain helper thread.
+TEST_F(TtyDeviceTest, PtyTxEmptyIsLatchedByTheWriteItself) {
+    OpenConfigured(4096, EV_RXCHAR | EV_TXEMPTY);
+    EXPECT_FALSE(dev_.HasTransmitter());
+    const std::string out = "G0 X1\n";
+    AsyncOp op;
+    ASSERT_EQ(dev_.BeginWrite(reinterpret_cast<const std::uint8_t*>(out.data()),
+                              std::uint32_t(out.size()), op),
+              0);
+    std::uint32_t n = 0;
+    EXPECT_EQ(dev_.CompleteOp(op, n), 0);
+    EXPECT_EQ(n, out.size());
+    std::uint32_t ev = 0;
+    ASSERT_EQ(dev_.WaitCommEvent(ev, stop_), WaitResult::Events);
+    EXPECT_EQ(ev, std::uint32_t(EV_TXEMPTY));
+    EXPECT_FALSE(dev_.DrainHelperRunning());
+    EXPECT_EQ(MasterRead(out.size()), out);
+}
+
+// While part of a write is still held back, the output queue is not empty: EV_TXEMPTY comes
+// only once the last byte has been handed over.
+TEST_F(TtyDeviceTest, PtyTxEmptyWaitsForAPendingWrite) {
+    OpenConfigured(4096, EV_RXCHAR | EV_TXEMPTY);
+    ASSERT_EQ(dev_.SetCommTimeouts({kNoLimit, 0, 0, 0, 0}), 0);  // no write limit
+    const std::vector<std::uint8_t> big(1 << 20, 'w');  // far more than a pty holds
+    AsyncOp op;
+    ASSERT_EQ(dev_.BeginWrite(big.data(), std::uint32_t(big.size()), op), 0);
+    ASSERT_TRUE(op.pending);
+
+    // A received byte ends the next wait at once and shows what is latched besides it.
+    MasterWrite("x");
+    pollfd p{slave_, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 10000), 1);
+    std::uint32_t ev = 0;
+    ASSERT_EQ(dev_.WaitCommEvent(ev, stop_), WaitResult::Events);
+    EXPECT_EQ(ev, std::uint32_t(EV_RXCHAR));
+
+    std::thread farEnd([&] { EXPECT_EQ(MasterRead(big.size()).size(), big.size()); });
+    std::uint32_t n = 0;
+    EXPECT_EQ(dev_.CompleteOp(op, n), 0);
+    farEnd.join();
+    EXPECT_EQ(n, big.size());
+    ev = 0;
+    ASSERT_EQ(dev_.WaitCommEvent(ev, stop_), WaitResult::Events);
+    EXPECT_EQ(ev, std::uint32_t(EV_TXEMPTY));
+}
+
+// The drain helper, which a device with a transmitter uses, still works on a pty when forced.
+TEST_F(TtyDeviceTest, DrainHelperLatchesTxEmptyWhenForced) {
+    TtyDevice dev(TtyDevice::TxEmpty::DrainHelper);
+    ASSERT_EQ(dev.Open(path_), 0);
+    DeviceControlBlock dcb;
+    dcb.BaudRate = 115200;
+    dcb.fBinary = true;
+    ASSERT_EQ(dev.SetCommState(dcb), 0);
+    ASSERT_EQ(dev.SetCommTimeouts({kNoLimit, 0, 0, 100, 1000}), 0);
+    ASSERT_EQ(dev.SetCommMask(EV_TXEMPTY), 0);
+    EXPECT_TRUE(dev.HasTransmitter());
+    const std::uint8_t out[] = {'o', 'k', '\n'};
+    AsyncOp op;
+    ASSERT_EQ(dev.BeginWrite(out, 3, op), 0);
+    std::uint32_t n = 0;
+    EXPECT_EQ(dev.CompleteOp(op, n), 0);
+    EXPECT_EQ(n, 3u);
+    std::uint32_t ev = 0;
+    ASSERT_EQ(dev.WaitCommEvent(ev, stop_), WaitResult::Events);
+    EXPECT_EQ(ev, std::uint32_t(EV_TXEMPTY));
+    EXPECT_TRUE(dev.DrainHelperRunning());
+    EXPECT_EQ(MasterRead(3), "ok\n");
+    EXPECT_EQ(dev.Close(), 0);
+    EXPECT_FALSE(dev.DrainHelperRunning());
+}
+
+// A read is served from the receive queue when it holds enough, and from the kernel as well
+// when it does not: bytes still in the kernel are neither lost nor reordered.
+TEST_F(TtyDeviceTest, ReadsTakeQueuedBytesFirstThenTheKernels) {
+    OpenConfigured();
+    MasterWrite("0123456789");
+    EXPECT_EQ(AwaitQueued(10), 10u);
+    MasterWrite("abcde");  // stays in the kernel until someone reads it
+    pollfd p{slave_, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 10000), 1);
+    EXPECT_EQ(Read(4), "0123");
+    EXPECT_EQ(Read(8), "456789ab");
+    std::uint32_t errors = 0, queued = 0;
+    EXPECT_EQ(dev_.ClearCommError(errors, queued), 0);
+    EXPECT_EQ(queued, 3u);
+    EXPECT_EQ(Read(10), "cde");
+}
+
 TEST_F(TtyDeviceTest, DiscardsNulsWhenAsked) {
     OpenConfigured();
     DeviceControlBlock dcb;

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "Errors.h"
 #include "Sync.h"
@@ -35,6 +40,21 @@ private:
     std::condition_variable cv_;
     bool set_ = false;
 };
+
+// True once thread `tid` of this process is seen asleep in the kernel (state S in /proc).
+bool AwaitAsleep(pid_t tid) {
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    const std::string path = "/proc/self/task/" + std::to_string(tid) + "/stat";
+    while (std::chrono::steady_clock::now() < until) {
+        std::ifstream in(path);
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto paren = stat.rfind(')');
+        if (paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'S')
+            return true;
+        std::this_thread::yield();
+    }
+    return false;
+}
 
 // Serves handed-over calls on this (the main) thread until `done` holds.
 template <typename Pred>
@@ -128,6 +148,85 @@ TEST(TThread, AnExceptionFromAHandedOverCallEndsTheThreadQuietly) {
     t.WaitFor();
     ASSERT_TRUE(t.FatalException());
     EXPECT_THROW(std::rethrow_exception(t.FatalException()), std::runtime_error);
+}
+
+// The GUI thread asleep in CheckSynchronize is woken by the hand-over itself: no wake hook is
+// installed, and the wait is long enough that a lost wake-up hangs the test.
+TEST(Synchronize, WakesTheMainThreadAsleepInCheckSynchronize) {
+    const pid_t mainTid = ::gettid();
+    std::atomic<bool> ranOnMain{false};
+    std::atomic<bool> sawMainAsleep{false};
+    std::thread worker([&] {
+        sawMainAsleep = AwaitAsleep(mainTid);
+        framework::Synchronize([&] { ranOnMain = framework::IsMainThread(); });
+    });
+    EXPECT_TRUE(CheckSynchronize(std::chrono::hours(1)));
+    worker.join();
+    EXPECT_TRUE(sawMainAsleep);
+    EXPECT_TRUE(ranOnMain);
+}
+
+// Two workers queued at once: each is released by its own call, the first as soon as its call
+// has run (while the second call still runs) and the second not before its call has run.
+TEST(Synchronize, EachWorkerIsReleasedByItsOwnCall) {
+    std::mutex m;
+    std::condition_variable cv;
+    int queued = 0;
+    framework::SetWakeMainThread([&] {
+        std::lock_guard lock(m);
+        ++queued;
+        cv.notify_all();
+    });
+    auto awaitQueued = [&](int n) {
+        std::unique_lock lock(m);
+        return cv.wait_for(lock, 10s, [&] { return queued >= n; });
+    };
+    Flag firstBack;
+    std::atomic<bool> secondBack{false};
+    bool firstBackSeenBySecondCall = false;
+    bool secondBackSeenBySecondCall = true;
+    std::thread first([&] {
+        framework::Synchronize([] {});
+        firstBack.Set();
+    });
+    ASSERT_TRUE(awaitQueued(1));
+    std::thread second([&] {
+        framework::Synchronize([&] {
+            firstBackSeenBySecondCall = firstBack.Wait();
+            secondBackSeenBySecondCall = secondBack.load();
+        });
+        secondBack = true;
+    });
+    ASSERT_TRUE(awaitQueued(2));
+    EXPECT_TRUE(CheckSynchronize());  // runs both, in queue order
+    first.join();
+    second.join();
+    framework::SetWakeMainThread(nullptr);
+    EXPECT_TRUE(firstBackSeenBySecondCall);
+    EXPECT_FALSE(secondBackSeenBySecondCall);
+    EXPECT_TRUE(secondBack);
+}
+
+class EndsOnceMainSleeps : public framework::TThread {
+public:
+    explicit EndsOnceMainSleeps(pid_t mainTid) : mainTid_(mainTid) {}
+    std::atomic<bool> sawMainAsleep{false};
+
+protected:
+    void Execute() override { sawMainAsleep = AwaitAsleep(mainTid_); }
+
+private:
+    pid_t mainTid_;
+};
+
+// WaitFor on the main thread sleeps until the thread ends, and the end alone wakes it.
+TEST(TThread, WaitForOnTheMainThreadIsWokenByTheEnd) {
+    EndsOnceMainSleeps t(::gettid());
+    t.Start();
+    t.WaitFor();
+    EXPECT_TRUE(t.Finished());
+    EXPECT_TRUE(t.sawMainAsleep);
+    EXPECT_FALSE(CheckSynchronize());
 }
 
 TEST(MessageTarget, SendFromAWorkerReturnsOnceHandlingHasStarted) {
