@@ -148,6 +148,20 @@ struct AsyncOp {
     // leave it alone (a zero-initialised record is fine).
     std::uint64_t abortEpoch = 0;  // purge generation the operation started in
     std::int64_t startedNs = 0;    // steady-clock start time, for the total time-outs
+
+    // Readies the record for a new transfer; what it moved before is forgotten.
+    void Start(Kind k, const std::uint8_t* write, std::uint8_t* read, std::uint32_t count,
+               std::uint64_t epoch, std::int64_t now) {
+        kind = k;
+        writeData = write;
+        readData = read;
+        length = count;
+        transferred = 0;
+        pending = false;
+        error = 0;
+        abortEpoch = epoch;
+        startedNs = now;
+    }
 };
 
 // Outcome of one wait for device events.

@@ -647,15 +647,7 @@ void TtyDevice::OutputSettled() {
 
 SysError TtyDevice::BeginWrite(const std::uint8_t* data, std::uint32_t count, AsyncOp& op) {
     Lock lk(mu_);
-    op.kind = AsyncOp::Kind::Write;
-    op.writeData = data;
-    op.readData = nullptr;
-    op.length = count;
-    op.transferred = 0;
-    op.pending = false;
-    op.error = 0;
-    op.abortEpoch = txEpoch_;
-    op.startedNs = NowNs();
+    op.Start(AsyncOp::Kind::Write, data, nullptr, count, txEpoch_, NowNs());
     if (fd_ < 0) return EBADF;
     if (hungUp_) return EIO;
     if (count == 0) return 0;
@@ -759,15 +751,7 @@ bool AnyByteRead(const CommTimeouts& t) {
 
 SysError TtyDevice::BeginRead(std::uint8_t* data, std::uint32_t count, AsyncOp& op) {
     Lock lk(mu_);
-    op.kind = AsyncOp::Kind::Read;
-    op.readData = data;
-    op.writeData = nullptr;
-    op.length = count;
-    op.transferred = 0;
-    op.pending = false;
-    op.error = 0;
-    op.abortEpoch = rxEpoch_;
-    op.startedNs = NowNs();
+    op.Start(AsyncOp::Kind::Read, nullptr, data, count, rxEpoch_, NowNs());
     if (fd_ < 0) return EBADF;
     if (count == 0) return 0;
     if (data == nullptr) return EINVAL;

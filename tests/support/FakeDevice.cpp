@@ -125,14 +125,7 @@ void FakeDevice::CompleteWriteBytes(AsyncOp& op, std::uint32_t count) {
 
 SysError FakeDevice::BeginWrite(const std::uint8_t* data, std::uint32_t count, AsyncOp& op) {
     Lock lk(mu_);
-    op.kind = AsyncOp::Kind::Write;
-    op.writeData = data;
-    op.readData = nullptr;
-    op.length = count;
-    op.transferred = 0;
-    op.pending = false;
-    op.error = 0;
-    op.abortEpoch = txEpoch_;
+    op.Start(AsyncOp::Kind::Write, data, nullptr, count, txEpoch_, 0);
     if (const SysError e = Enter(Call::BeginWrite)) return e;
     if (!open_) return EBADF;
     if (hungUp_) return EIO;
@@ -146,13 +139,7 @@ SysError FakeDevice::BeginWrite(const std::uint8_t* data, std::uint32_t count, A
 
 SysError FakeDevice::BeginRead(std::uint8_t* data, std::uint32_t count, AsyncOp& op) {
     Lock lk(mu_);
-    op.kind = AsyncOp::Kind::Read;
-    op.readData = data;
-    op.writeData = nullptr;
-    op.length = count;
-    op.transferred = 0;
-    op.pending = false;
-    op.error = 0;
+    op.Start(AsyncOp::Kind::Read, nullptr, data, count, 0, 0);
     if (const SysError e = Enter(Call::BeginRead)) return e;
     if (!open_) return EBADF;
     if (hungUp_ && queue_.empty() && count > 0) return EIO;
