@@ -15,9 +15,7 @@ const T& SourceAs(const TPersistent& source, const TPersistent& destination) {
 
 }  // namespace
 
-void TComTimeouts::Set(std::int32_t& field, std::int32_t value) {
-    if (Store(field, value) && ComPort()) ComPort()->ApplyTimeoutSettings();
-}
+void TComTimeouts::ApplyTo(TCustomComPort& port) { port.ApplyTimeoutSettings(); }
 
 void TComTimeouts::CopyFrom(const TPersistent& source) {
     const auto& s = SourceAs<TComTimeouts>(source, *this);
@@ -28,9 +26,7 @@ void TComTimeouts::CopyFrom(const TPersistent& source) {
     writeTotalConstant_ = s.writeTotalConstant_;
 }
 
-void TComFlowControl::Apply() {
-    if (ComPort()) ComPort()->ApplyLineSettings();
-}
+void TComFlowControl::ApplyTo(TCustomComPort& port) { port.ApplyLineSettings(); }
 
 TFlowControl TComFlowControl::FlowControl() const {
     const bool xon = xonXoffIn_ || xonXoffOut_;
@@ -71,9 +67,7 @@ void TComFlowControl::CopyFrom(const TPersistent& source) {
     xoffChar_ = s.xoffChar_;
 }
 
-void TComParity::Apply() {
-    if (ComPort()) ComPort()->ApplyLineSettings();
-}
+void TComParity::ApplyTo(TCustomComPort& port) { port.ApplyLineSettings(); }
 
 void TComParity::CopyFrom(const TPersistent& source) {
     const auto& s = SourceAs<TComParity>(source, *this);
@@ -83,11 +77,13 @@ void TComParity::CopyFrom(const TPersistent& source) {
     replaceChar_ = s.replaceChar_;
 }
 
-void TComBuffer::Set(std::int32_t& field, std::int32_t value) {
+void TComBuffer::ApplyTo(TCustomComPort& port) { port.ApplyBufferSizes(); }
+
+void TComBuffer::SetSize(std::int32_t& field, std::int32_t value) {
     if (field == value) return;
     field = (value > 0 && value % 2 != 0) ? value - 1 : value;
     // Applied even when rounding gave back the stored size: the write was a change.
-    if (ComPort()) ComPort()->ApplyBufferSizes();
+    Apply();
 }
 
 void TComBuffer::CopyFrom(const TPersistent& source) {

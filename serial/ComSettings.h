@@ -16,13 +16,18 @@ public:
     TCustomComPort* ComPort() const { return owner_; }
 
 protected:
-    // Stores `value` into `field` when it differs; returns whether it changed.
+    // The setter rule: an equal value does nothing; a changed one is stored and applied.
     template <typename T>
-    static bool Store(T& field, T value) {
-        if (field == value) return false;
+    void Set(T& field, T value) {
+        if (field == value) return;
         field = value;
-        return true;
+        Apply();
     }
+    // Runs the owner port's apply operation for this kind of setting, once.
+    void Apply() {
+        if (owner_) ApplyTo(*owner_);
+    }
+    virtual void ApplyTo(TCustomComPort& port) = 0;
 
 private:
     TCustomComPort* owner_;
@@ -48,7 +53,7 @@ public:
     void CopyFrom(const TPersistent& source);
 
 private:
-    void Set(std::int32_t& field, std::int32_t value);
+    void ApplyTo(TCustomComPort& port) override;
 
     std::int32_t readInterval_ = -1;
     std::int32_t readTotalMultiplier_ = 0;
@@ -92,11 +97,7 @@ public:
     void CopyFrom(const TPersistent& source);
 
 private:
-    template <typename T>
-    void Set(T& field, T value) {
-        if (Store(field, value)) Apply();
-    }
-    void Apply();
+    void ApplyTo(TCustomComPort& port) override;
 
     bool outCTSFlow_ = false;
     bool outDSRFlow_ = false;
@@ -127,11 +128,7 @@ public:
     void CopyFrom(const TPersistent& source);
 
 private:
-    template <typename T>
-    void Set(T& field, T value) {
-        if (Store(field, value)) Apply();
-    }
-    void Apply();
+    void ApplyTo(TCustomComPort& port) override;
 
     TParityBits bits_ = prNone;
     bool check_ = false;
@@ -147,13 +144,14 @@ public:
     std::int32_t InputSize() const { return inputSize_; }
     std::int32_t OutputSize() const { return outputSize_; }
     // Sizes are kept even: a positive odd value is stored one lower.
-    void SetInputSize(std::int32_t v) { Set(inputSize_, v); }
-    void SetOutputSize(std::int32_t v) { Set(outputSize_, v); }
+    void SetInputSize(std::int32_t v) { SetSize(inputSize_, v); }
+    void SetOutputSize(std::int32_t v) { SetSize(outputSize_, v); }
 
     void CopyFrom(const TPersistent& source);
 
 private:
-    void Set(std::int32_t& field, std::int32_t value);
+    void SetSize(std::int32_t& field, std::int32_t value);
+    void ApplyTo(TCustomComPort& port) override;
 
     std::int32_t inputSize_ = 1024;
     std::int32_t outputSize_ = 1024;
