@@ -10,6 +10,9 @@ packages=(
   clang libclang-rt-14-dev               # fuzz targets (libFuzzer) and sanitizer runtimes
   qt6-serialport-dev                     # benchmark only: the port round trip against Qt's port
   fonts-liberation                       # metric-compatible faces for the window's fonts
+  librsvg2-bin                           # renders the application icon's PNG sizes from its SVG
+  desktop-file-utils appstream           # validate the installed menu entry and metadata
+  dpkg-dev                               # dpkg-shlibdeps: the .deb's run-time dependencies
 )
 
 missing=()
