@@ -68,7 +68,7 @@ void TtyDevice::ResetState() {
     mask_ = latched_ = errors_ = 0;
     ++txEpoch_;
     ++rxEpoch_;
-    pendingWrites_ = 0;
+    writeQueue_.clear();
     writeSeq_ = 0;
     drainRequested_ = false;
     rtsToggleOn_ = false;
@@ -128,6 +128,16 @@ SysError TtyDevice::Close() {
     Lock lk(mu_);
     if (fd_ < 0 || closing_) return EBADF;  // not open, or another thread is closing it
     closing_ = true;
+    // Wake every operation asleep on the descriptors and let it leave before they are closed:
+    // closing a descriptor under a sleeping poll() wakes nobody, and its number may be handed
+    // to someone else at once.
+    while (waiters_ + readers_ + writers_ > 0) {
+        if (waiters_ > 0) Post(wakeFd_);
+        if (readers_ > 0) Post(rxWakeFd_);
+        if (writers_ > 0) Post(txWakeFd_);
+        cv_.wait(lk);
+    }
+    FailQueuedWrites(EBADF);  // writes begun whose callers have not come to complete them
     StopHelper(lk, lines_);
     StopHelper(lk, drain_);
     const int fd = fd_;
@@ -229,7 +239,7 @@ SysError TtyDevice::Purge(std::uint32_t flags) {
         return EINVAL;
     if (flags & PURGE_TXABORT) {
         ++txEpoch_;
-        if (writers_ > 0) Post(txWakeFd_);
+        FailQueuedWrites(ECANCELED);
     }
     if (flags & PURGE_RXABORT) {
         ++rxEpoch_;

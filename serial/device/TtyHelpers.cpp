@@ -79,7 +79,7 @@ void TtyDevice::DrainLoop(int fd) {
     UnblockHelperSignal();
     Lock lk(mu_);
     while (!drain_.stop) {
-        if (!drainRequested_ || pendingWrites_ > 0 || hungUp_) {
+        if (!drainRequested_ || !writeQueue_.empty() || hungUp_) {
             cv_.wait(lk);
             continue;
         }
@@ -93,7 +93,7 @@ void TtyDevice::DrainLoop(int fd) {
             if (e == EINTR && !drain_.stop) drainRequested_ = true;
             continue;
         }
-        if (seq == writeSeq_ && pendingWrites_ == 0 && !drainRequested_) {
+        if (seq == writeSeq_ && writeQueue_.empty() && !drainRequested_) {
             if (rtsToggleOn_) {
                 SetModemBit(TIOCM_RTS, false);
                 rtsToggleOn_ = false;

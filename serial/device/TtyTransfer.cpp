@@ -49,7 +49,7 @@ void TtyDevice::NoteWritten() {
 // as no write of ours still holds bytes back, which is what tcdrain() would have said at once.
 // As with the helper, a device that has gone reports no more transmit-empty.
 void TtyDevice::OutputSettled() {
-    if (transmitter_ || !drainRequested_ || pendingWrites_ > 0 || hungUp_) return;
+    if (transmitter_ || !drainRequested_ || !writeQueue_.empty() || hungUp_) return;
     drainRequested_ = false;
     if (rtsToggleOn_) {
         SetModemBit(TIOCM_RTS, false);
@@ -61,7 +61,7 @@ void TtyDevice::OutputSettled() {
 SysError TtyDevice::BeginWrite(const std::uint8_t* data, std::uint32_t count, AsyncOp& op) {
     Lock lk(mu_);
     op.Start(AsyncOp::Kind::Write, data, nullptr, count, txEpoch_, NowNs());
-    if (fd_ < 0) return EBADF;
+    if (fd_ < 0 || closing_) return EBADF;
     if (hungUp_) return EIO;
     if (count == 0) return 0;
     if (data == nullptr) return EINVAL;
@@ -69,51 +69,81 @@ SysError TtyDevice::BeginWrite(const std::uint8_t* data, std::uint32_t count, As
         SetModemBit(TIOCM_RTS, true);
         rtsToggleOn_ = true;
     }
-    const long n = WriteSome(fd_, data, count);
-    if (n < 0) {
-        if (DeviceGone(int(-n))) HangUp();
-        return SysError(-n);
+    // Writes reach the wire in the order they were begun: while an earlier one still holds
+    // bytes back, this one waits behind it instead of slipping its bytes in between.
+    if (writeQueue_.empty()) {
+        const long n = WriteSome(fd_, data, count);
+        if (n < 0) {
+            if (DeviceGone(int(-n))) HangUp();
+            return SysError(-n);
+        }
+        op.transferred = std::uint32_t(n);
+        if (n > 0) NoteWritten();
     }
-    op.transferred = std::uint32_t(n);
-    if (n > 0) NoteWritten();
     if (op.transferred < count) {
         op.pending = true;
-        ++pendingWrites_;
+        writeQueue_.push_back(&op);
     }
     OutputSettled();
     return 0;
 }
 
+void TtyDevice::FinishHeadWrite(SysError error) {
+    AsyncOp& head = *writeQueue_.front();
+    head.error = error;
+    head.pending = false;
+    writeQueue_.pop_front();
+    // The next write's time-outs count from the moment its own bytes start to go out.
+    if (!writeQueue_.empty()) writeQueue_.front()->startedNs = NowNs();
+    cv_.notify_all();
+}
+
+void TtyDevice::FailQueuedWrites(SysError error) {
+    while (!writeQueue_.empty()) FinishHeadWrite(error);
+    if (writers_ > 0) Post(txWakeFd_);
+}
+
+// Whoever waits for a write drives the queue from its head until that write is done, so a
+// caller that completes a later write first does not wait for ever on an earlier one.
 void TtyDevice::CompleteWrite(Lock& lk, AsyncOp& op) {
-    const std::uint64_t limitMs = std::uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * op.length +
-                                  timeouts_.WriteTotalTimeoutConstant;
-    const std::int64_t deadline = limitMs == 0 ? kNever : op.startedNs + MsToNs(limitMs);
-    for (;;) {
-        if (fd_ < 0) {
-            op.error = EBADF;
-            break;
+    while (op.pending && !writeQueue_.empty()) {
+        AsyncOp& head = *writeQueue_.front();
+        if (fd_ < 0 || closing_) {
+            FinishHeadWrite(EBADF);
+            continue;
         }
         if (hungUp_) {
-            op.error = EIO;
-            break;
+            FinishHeadWrite(EIO);
+            continue;
         }
-        if (op.abortEpoch != txEpoch_) {
-            op.error = ECANCELED;
-            break;
+        if (head.abortEpoch != txEpoch_) {
+            FinishHeadWrite(ECANCELED);
+            continue;
         }
-        const long n = WriteSome(fd_, op.writeData + op.transferred, op.length - op.transferred);
+        const long n =
+            WriteSome(fd_, head.writeData + head.transferred, head.length - head.transferred);
         if (n < 0) {
-            op.error = SysError(-n);
-            if (DeviceGone(op.error)) HangUp();
-            break;
+            if (DeviceGone(int(-n))) HangUp();
+            FinishHeadWrite(SysError(-n));
+            continue;
         }
         if (n > 0) {
-            op.transferred += std::uint32_t(n);
+            head.transferred += std::uint32_t(n);
             NoteWritten();
         }
-        if (op.transferred == op.length) break;
+        if (head.transferred == head.length) {
+            FinishHeadWrite(0);
+            continue;
+        }
+        const std::uint64_t limitMs =
+            std::uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * head.length +
+            timeouts_.WriteTotalTimeoutConstant;
+        const std::int64_t deadline = limitMs == 0 ? kNever : head.startedNs + MsToNs(limitMs);
         const int timeout = PollTimeout(deadline);
-        if (timeout == 0) break;  // timed out: the short count, no error
+        if (timeout == 0) {  // timed out: the short count, no error
+            FinishHeadWrite(0);
+            continue;
+        }
 
         pollfd p[2] = {{fd_, POLLOUT, 0}, {txWakeFd_, POLLIN, 0}};
         const int txWake = txWakeFd_;
@@ -123,21 +153,16 @@ void TtyDevice::CompleteWrite(Lock& lk, AsyncOp& op) {
         const int e = errno;
         lk.lock();
         --writers_;
+        if (closing_) cv_.notify_all();
         if (r < 0 && e != EINTR) {
-            op.error = e;
-            break;
+            if (!writeQueue_.empty() && writeQueue_.front() == &head) FinishHeadWrite(e);
+            continue;
         }
         if (r <= 0) continue;
         if (p[1].revents) Drain(txWake);
-        if (p[0].revents & POLLNVAL) {
-            op.error = EBADF;
-            break;
-        }
-        if (p[0].revents & (POLLHUP | POLLERR)) HangUp();
+        if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) HangUp();
     }
     op.pending = false;
-    if (pendingWrites_ > 0) --pendingWrites_;
-    cv_.notify_all();
     OutputSettled();
 }
 
@@ -165,7 +190,7 @@ bool AnyByteRead(const CommTimeouts& t) {
 SysError TtyDevice::BeginRead(std::uint8_t* data, std::uint32_t count, AsyncOp& op) {
     Lock lk(mu_);
     op.Start(AsyncOp::Kind::Read, nullptr, data, count, rxEpoch_, NowNs());
-    if (fd_ < 0) return EBADF;
+    if (fd_ < 0 || closing_) return EBADF;
     if (count == 0) return 0;
     if (data == nullptr) return EINVAL;
     // The kernel is asked only when the queue cannot satisfy the read by itself (the port
@@ -197,7 +222,7 @@ void TtyDevice::CompleteRead(Lock& lk, AsyncOp& op) {
     std::int64_t lastByte = op.startedNs;
 
     for (;;) {
-        if (fd_ < 0) {
+        if (fd_ < 0 || closing_) {
             op.error = EBADF;
             break;
         }
@@ -227,6 +252,7 @@ void TtyDevice::CompleteRead(Lock& lk, AsyncOp& op) {
         const int e = errno;
         lk.lock();
         --readers_;
+        if (closing_) cv_.notify_all();
         if (r < 0 && e != EINTR) {
             op.error = e;
             break;

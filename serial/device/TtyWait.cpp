@@ -29,7 +29,7 @@ SysError TtyDevice::SetCommMask(std::uint32_t mask) {
 WaitResult TtyDevice::WaitCommEvent(std::uint32_t& events, const StopEvent& stop) {
     events = 0;
     Lock lk(mu_);
-    if (fd_ < 0) return WaitResult::WaitFailed;
+    if (fd_ < 0 || closing_) return WaitResult::WaitFailed;
     for (;;) {
         // One poll per round: the stop event first (it wins over events, as the first handle
         // of a multiple-object wait does), our wake-up eventfd, and the device only while it
@@ -45,6 +45,7 @@ WaitResult TtyDevice::WaitCommEvent(std::uint32_t& events, const StopEvent& stop
         const int e = errno;
         lk.lock();
         --waiters_;
+        if (closing_) cv_.notify_all();
         pollWakeups_.fetch_add(1);
         if (r < 0) {
             if (e == EINTR) continue;
@@ -53,7 +54,7 @@ WaitResult TtyDevice::WaitCommEvent(std::uint32_t& events, const StopEvent& stop
         if (p[0].revents & POLLNVAL) return WaitResult::WaitFailed;
         if (p[0].revents) return WaitResult::Stopped;
         if (p[1].revents) Drain(wakeFd);
-        if (fd_ < 0) return WaitResult::WaitFailed;
+        if (fd_ < 0 || closing_) return WaitResult::WaitFailed;
         if (watch && p[2].revents) {
             if (p[2].revents & POLLNVAL) return WaitResult::WaitFailed;
             Pull();
