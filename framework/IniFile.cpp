@@ -169,8 +169,10 @@ void ReplaceFileContents(const std::string& path, std::string_view contents) {
 
     TFd fd(raw);
     try {
-        WriteAll(fd.Get(), contents);
+        // The final mode first: contents meant for a private file never sit in a file that
+        // others may read.
         if (exists && ::fchmod(fd.Get(), mode) != 0) ThrowErrno(errno, "set permissions");
+        WriteAll(fd.Get(), contents);
         if (::fsync(fd.Get()) != 0) ThrowErrno(errno, "sync");
         if (fd.Close() != 0) ThrowErrno(errno, "close");
         if (::rename(temporary.c_str(), target.c_str()) != 0) ThrowErrno(errno, "rename");
