@@ -203,6 +203,30 @@ TEST(ThreadSync, WriteThenTransmitEmpty) {
 
 // An error from a handler is shown through the default report and the thread goes on: a
 // port that reads "connected" must not turn deaf.
+// The written bytes are copied for the links only when one listens for sent data.
+TEST(Writes, CopiedOnlyForALinkWithASentDataSlot) {
+    for (const bool listening : {false, true}) {
+        SCOPED_TRACE(listening);
+        QuietPort p;
+        TComLink link;
+        Strings heard;
+        if (listening)
+            link.OnTxData = [&](TObject*, const std::uint8_t* b, std::int32_t n) {
+                heard.emplace_back(reinterpret_cast<const char*>(b), std::size_t(n));
+            };
+        p.port.AttachLink(&link);
+        TComAsyncOp* op = nullptr;
+        p.port.NewAsyncOperation(op);
+        p.port.BeginWriteText("G0 X1\r", op);
+        EXPECT_EQ(op->Data != nullptr, listening);
+        EXPECT_EQ(p.port.CompleteAsync(op), 6);
+        p.port.FreeAsyncOperation(op);
+        EXPECT_EQ(heard, listening ? Strings{"G0 X1\r"} : Strings{});
+        EXPECT_EQ(p.fake->WrittenText(), "G0 X1\r");
+        p.port.DetachLink(&link);
+    }
+}
+
 TEST(ThreadSync, AFailingStepIsShownAndTheThreadGoesOnListening) {
     FakePort p;
     std::vector<std::string> shown;
