@@ -26,6 +26,10 @@ class EComPort : public Exception {
 public:
     EComPort(std::string message, std::int32_t systemCode, std::int32_t failureCode)
         : Exception(std::move(message)), SystemCode(systemCode), FailureCode(failureCode) {}
+    // The failure without a system error: its table text, SystemCode -1.
+    explicit EComPort(TComExceptions failure)
+        : EComPort(ComFailureTexts[static_cast<std::size_t>(failure)], -1,
+                   static_cast<std::int32_t>(failure) + 1) {}
     std::int32_t SystemCode;
     std::int32_t FailureCode;
 };

@@ -41,11 +41,13 @@ TEST(Reentry, CloseOrFreeFromInsideAnEventStep) {
             port.OnBeforeClose = [&](TObject*) { ++beforeClose; };
             port.OnAfterClose = [&](TObject*) { ++afterClose; };
             port.OnRxChar = [&](TObject*, std::int32_t) {
+                // Freeing the port frees this handler too: work from the stack afterwards.
+                std::atomic<bool>& finished = done;
                 if (free)
                     p.reset();
                 else
                     p->port.SetConnected(false);
-                done = true;
+                finished = true;
             };
             port.SetConnected(true);
             p->fake->InjectReceived("x");
@@ -193,6 +195,9 @@ TEST(Reentry, ALinkFreedDuringTheReadIsNotCalled) {
 // No descriptors left for the event thread: the open fails as a whole with the port's error,
 // the device is closed again and no open hook ran past the failure.
 TEST(Reentry, AnEventThreadThatCannotStartFailsTheOpen) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer runtime itself needs descriptors to report";
+#endif
     FakePort p;
     Recorder r(p.port);
     rlimit saved{};
