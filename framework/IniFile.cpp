@@ -3,6 +3,7 @@
 #include "AsciiText.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +42,11 @@ public:
     TFd(const TFd&) = delete;
     TFd& operator=(const TFd&) = delete;
     int Get() const { return fd_; }
+    [[nodiscard]] int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     // Closes now so that the caller sees the error (a failed close can mean lost data).
     int Close() {
         const int result = ::close(fd_);
@@ -169,8 +175,10 @@ void ReplaceFileContents(const std::string& path, std::string_view contents) {
 
     TFd fd(raw);
     try {
-        WriteAll(fd.Get(), contents);
+        // The final mode first: contents meant for a private file never sit in a file that
+        // others may read.
         if (exists && ::fchmod(fd.Get(), mode) != 0) ThrowErrno(errno, "set permissions");
+        WriteAll(fd.Get(), contents);
         if (::fsync(fd.Get()) != 0) ThrowErrno(errno, "sync");
         if (fd.Close() != 0) ThrowErrno(errno, "close");
         if (::rename(temporary.c_str(), target.c_str()) != 0) ThrowErrno(errno, "rename");
@@ -186,6 +194,40 @@ void ReplaceFileContents(const std::string& path, std::string_view contents) {
         ::fsync(dirFd);
         ::close(dirFd);
     }
+}
+
+TFileUpdateLock::TFileUpdateLock(const std::string& path) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // O_NONBLOCK: a FIFO at the path must not block the open; the reader refuses it later.
+        constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+        int fd = ::open(path.c_str(), kFlags);
+        created_ = false;
+        if (fd < 0 && errno == ENOENT) {
+            fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
+            created_ = fd >= 0;
+            if (fd < 0 && errno == EEXIST) continue;  // another writer made it just now
+        }
+        if (fd < 0) ThrowErrno(errno, "open for locking");
+        TFd guard(fd);
+        int r;
+        while ((r = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (r != 0) ThrowErrno(errno, "lock");
+        struct stat held {}, named {};
+        if (::fstat(fd, &held) != 0) ThrowErrno(errno, "stat");
+        if (::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+            named.st_ino == held.st_ino) {
+            fd_ = fd;
+            (void)guard.Release();
+            return;
+        }
+        // Replaced while we waited: the lock is on a file nobody will read again.
+    }
+    ThrowErrno(EAGAIN, "lock");
+}
+
+TFileUpdateLock::~TFileUpdateLock() {
+    if (fd_ >= 0) ::close(fd_);  // ends the lock
 }
 
 }  // namespace framework
@@ -417,7 +459,9 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
     const std::string prefix = "Cannot write INI file " + Quoted(fileName_) + ": ";
     std::optional<std::string> old;
+    std::optional<framework::TFileUpdateLock> lock;
     try {
+        lock.emplace(fileName_);  // held until the new contents are in place
         old = framework::ReadFileIfExists(fileName_);
     } catch (const std::system_error& e) {
         // Without the old contents a rewrite would lose them.
@@ -427,6 +471,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     try {
         doc.SetValue(section, key, value);
     } catch (const EIniFileException& e) {
+        if (lock && lock->Created()) ::unlink(fileName_.c_str());  // a refused write leaves no file
         throw EIniFileException(prefix + e.Message());
     }
     std::string text = doc.Text();

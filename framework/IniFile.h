@@ -39,6 +39,26 @@ std::optional<std::string> ReadFileIfExists(const std::string& path);
 // so the link stays a link. On failure the target is untouched and the temporary is removed.
 void ReplaceFileContents(const std::string& path, std::string_view contents);
 
+// An advisory lock (flock) on a file, held for one read-modify-replace so that two writers of
+// the file, in this process or another, do not lose each other's updates. The file is
+// created empty when missing. A replacement by another writer puts a new file in place, so
+// the lock is taken again until it is held on the file the path names. Throws
+// std::system_error. Waits for as long as another writer holds the lock, which is only for
+// its own short update.
+class TFileUpdateLock {
+public:
+    explicit TFileUpdateLock(const std::string& path);
+    ~TFileUpdateLock();
+    TFileUpdateLock(const TFileUpdateLock&) = delete;
+    TFileUpdateLock& operator=(const TFileUpdateLock&) = delete;
+    // Whether the file was missing and made here (still empty while the lock is held).
+    bool Created() const { return created_; }
+
+private:
+    int fd_ = -1;
+    bool created_ = false;
+};
+
 }  // namespace framework
 
 // The parsed lines of one INI text. Parsing never fails: lines that are neither a section

@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <vector>
@@ -13,6 +14,9 @@
 namespace framework {
 
 namespace {
+
+// About 30 years: longer waits are taken as "no limit" rather than overflowing the clock.
+constexpr std::chrono::milliseconds kNoDeadline = std::chrono::hours(24 * 365 * 30);
 
 void SemWait(sem_t* sem) {
     while (sem_wait(sem) != 0 && errno == EINTR) {
@@ -134,7 +138,23 @@ struct SyncQueue {
         std::function<void()> wakeHook;
         if (wake) wakeHook = wake;
         UnlockAndWakeGui(lock);
-        if (wakeHook) wakeHook();
+        if (wakeHook) {
+            try {
+                wakeHook();
+            } catch (...) {
+                // The entry lives in our frame: it must not stay queued once we leave. If the
+                // GUI thread has already taken it, wait until it lets go.
+                bool queued = false;
+                {
+                    std::lock_guard relock(mutex);
+                    const auto it = std::find(pending.begin(), pending.end(), &entry);
+                    queued = it != pending.end();
+                    if (queued) pending.erase(it);
+                }
+                if (!queued) entry.released.Wait();
+                throw;
+            }
+        }
         entry.released.Wait();
     }
 
@@ -186,7 +206,10 @@ bool SyncQueue::RunPending(std::chrono::milliseconds wait) {
     std::size_t count = 0;
     {
         std::unique_lock lock(mutex);
-        if (pending.empty() && wait.count() > 0) {
+        // A wait too long to be a deadline (milliseconds::max() and the like) has no limit.
+        if (pending.empty() && wait >= kNoDeadline) {
+            while (pending.empty()) gui.Sleep(lock, nullptr);
+        } else if (pending.empty() && wait.count() > 0) {
             // steady_clock is CLOCK_MONOTONIC, the clock the sleep measures its deadline on.
             const auto end = std::chrono::steady_clock::now() + wait;
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -302,7 +325,22 @@ void TThread::Run() {
     auto& q = SyncQueue::Get();
     std::unique_lock lock(q.mutex);
     finished_ = true;
+    const bool freeSelf = freeOnTerminate_;
     q.UnlockAndWakeGui(lock);
+    if (freeSelf) delete this;
+}
+
+void TThread::FreeOnTerminate() {
+    auto& q = SyncQueue::Get();
+    std::unique_lock lock(q.mutex);
+    if (!finished_ && thread_.joinable()) {
+        freeOnTerminate_ = true;
+        thread_.detach();
+        return;
+    }
+    lock.unlock();
+    if (thread_.joinable()) thread_.join();
+    delete this;
 }
 
 void TThread::WaitFor() {

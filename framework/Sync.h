@@ -81,6 +81,11 @@ public:
     // messages. Call it once, from the thread that owns this object.
     void WaitFor();
 
+    // Hands the object to its own thread, which deletes it once Execute has ended (at once
+    // when it already has). For an owner that cannot wait for the end, for example because
+    // it runs inside a call the thread is blocked on. The caller must not touch it again.
+    void FreeOnTerminate();
+
     // The exception that ended Execute, if any.
     std::exception_ptr FatalException() const { return fatal_; }
 
@@ -94,6 +99,7 @@ private:
     std::thread thread_;
     std::atomic<bool> terminated_{false};
     std::atomic<bool> finished_{false};
+    bool freeOnTerminate_ = false;  // guarded by the call queue's mutex
     std::exception_ptr fatal_;
 };
 

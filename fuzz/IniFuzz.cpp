@@ -2,10 +2,14 @@
 //  - parsing and printing an unchanged document gives the text back byte for byte;
 //  - after setting a value, the printed text parses to a document in which that value reads
 //    back (trimmed) and every other value that was readable before reads the same;
-//  - a refused write changes nothing.
+//  - a refused write changes nothing;
+//  - every value, read as an integer, gives a number that reads back from its own decimal
+//    text, or nothing; decimal text without a sign or blanks agrees with strtoll.
 // Without libFuzzer, ReplayMain.cpp feeds it the committed corpus.
 
+#include <climits>
 #include <cstdint>
+#include <optional>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -76,6 +80,20 @@ void TrySet(const std::string& text, const std::string& section, const std::stri
     Check(reread.HasSection(section), "written section exists");
 }
 
+// The integer read of one stored text.
+void CheckIntegerRead(const std::string& text) {
+    const std::optional<int32_t> n = framework::ParseInt32(text);
+    if (n) Check(framework::ParseInt32(std::to_string(*n)) == n, "an integer reads back");
+    const bool plainDecimal = !text.empty() && text.size() <= 18 &&
+                              text.find_first_not_of("0123456789") == std::string::npos;
+    if (plainDecimal) {
+        const long long expected = std::strtoll(text.c_str(), nullptr, 10);
+        const bool fits = expected <= INT32_MAX;
+        Check(n.has_value() == fits, "decimal text reads when it fits");
+        if (fits) Check(*n == expected, "decimal text reads its value");
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -89,6 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string freeSection = tail.substr(0, 16);
     const std::string freeKey = tail.size() > 16 ? tail.substr(16, 16) : "k";
     const std::string freeValue = tail.size() > 32 ? tail.substr(32) : " v ";
+
+    for (const auto& [s, k, v] : Readable(doc)) CheckIntegerRead(v);
+    CheckIntegerRead(text.substr(0, 24));
 
     const std::vector<std::string> sections = doc.SectionNames();
     if (!sections.empty()) {

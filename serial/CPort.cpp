@@ -3,20 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 namespace {
-
-// Device event bit of each event, in member order.
-constexpr std::uint32_t kEventBits[] = {
-    device::EV_RXCHAR, device::EV_TXEMPTY, device::EV_RXFLAG, device::EV_RING,
-    device::EV_BREAK,  device::EV_CTS,     device::EV_DSR,    device::EV_ERR,
-    device::EV_RLSD,   device::EV_RX80FULL};
-
-// The fixed order in which one batch's steps run: a line error is reported before the bytes
-// of the same batch are read.
-constexpr TComEvent kStepOrder[] = {evError, evRxChar, evTxEmpty, evBreak, evRing,
-                                    evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
 
 std::string SystemErrorMessage(std::int64_t code) {
     return "System Error.  Code: " + std::to_string(code) + ".\n" +
@@ -24,68 +14,6 @@ std::string SystemErrorMessage(std::int64_t code) {
 }
 
 }  // namespace
-
-std::uint32_t ComEventsToWinMask(TComEvents events) {
-    std::uint32_t mask = 0;
-    for (unsigned i = 0; i < std::size(kEventBits); ++i)
-        if (events.Contains(static_cast<TComEvent>(i))) mask |= kEventBits[i];
-    return mask;
-}
-
-TComEvents WinMaskToComEvents(std::uint32_t mask) {
-    TComEvents events;
-    for (unsigned i = 0; i < std::size(kEventBits); ++i)
-        if (mask & kEventBits[i]) events.Include(static_cast<TComEvent>(i));
-    return events;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Event thread
-
-TComThread::TComThread(TCustomComPort* port) : port_(port) {
-    // The thread is not running yet, so the mask is in force before the first wait.
-    port_->Device().SetCommMask(ComEventsToWinMask(port_->Events()));
-    Start();
-}
-
-TComThread::~TComThread() {
-    stopEvent_.Set();
-    std::this_thread::yield();
-    Terminate();
-    WaitFor();
-}
-
-void TComThread::Execute() {
-    device::Device& dev = port_->Device();
-    for (;;) {
-        std::uint32_t mask = 0;
-        const device::WaitResult r = dev.WaitCommEvent(mask, stopEvent_);
-        ++wakeUps_;
-        if (r == device::WaitResult::ResultFailed) continue;
-        if (r != device::WaitResult::Events) break;
-        events_ = WinMaskToComEvents(mask);
-        Deliver(events_);
-    }
-    dev.SetCommMask(0);
-    dev.Purge(device::PURGE_TXCLEAR | device::PURGE_RXCLEAR);
-}
-
-void TComThread::Deliver(TComEvents events) {
-    switch (port_->SyncMethod()) {
-    case smThreadSync:
-        // An exception from the steps comes back here and ends the thread silently.
-        Synchronize([this, events] { port_->RunEventSteps(events); });
-        break;
-    case smWindowSync:
-        for (TComEvent e : kStepOrder)
-            if (events.Contains(e))
-                port_->NotifyWindow()->Send(CM_COMPORT, kEventBits[e], 0);
-        break;
-    case smNone:
-        port_->RunEventSteps(events);
-        break;
-    }
-}
 
 // ---------------------------------------------------------------------------------------------
 // Construction
@@ -99,7 +27,13 @@ TCustomComPort::TCustomComPort(TComponent* owner) : TComponent(owner) {
 
 TCustomComPort::~TCustomComPort() {
     try {
-        ClosePort();
+        // Destroyed from inside one of its own close hooks: finish that close here, since the
+        // outer one cannot go on once we are gone.
+        if (state_ == psClosing) {
+            if (connected_) FinishClose();
+        } else {
+            ClosePort();
+        }
     } catch (...) {
         framework::ShowCurrentException();
     }
@@ -112,8 +46,8 @@ TCustomComPort::~TCustomComPort() {
 }
 
 void TCustomComPort::SetDevice(std::unique_ptr<device::Device> dev) {
-    if (connected_) {
-        ReportComError(CE_ConnChangeProp + 1, 0);
+    if (state_ != psClosed) {
+        ReportComError(CE_ConnChangeProp, 0);
         return;
     }
     device_ = std::move(dev);
@@ -188,7 +122,7 @@ void TCustomComPort::SetBuffer(const TComBuffer& value) {
 void TCustomComPort::SetPort(const std::string& value) {
     if (port_ == value) return;
     port_ = value;
-    if (connected_ && !IsLoading() && !IsDesigning()) {
+    if (Live() && !IsLoading() && !IsDesigning()) {
         ClosePort();
         OpenPort();
     }
@@ -196,8 +130,8 @@ void TCustomComPort::SetPort(const std::string& value) {
 
 void TCustomComPort::SetSyncMethod(TSyncMethod value) {
     if (syncMethod_ == value) return;
-    if (connected_ && !IsLoading() && !IsDesigning()) {
-        ReportComError(CE_ConnChangeProp + 1, 0);
+    if (state_ != psClosed && !IsLoading() && !IsDesigning()) {
+        ReportComError(CE_ConnChangeProp, 0);
         return;
     }
     syncMethod_ = value;
@@ -208,7 +142,7 @@ void TCustomComPort::SetConnected(bool value) {
         connected_ = value;
         return;
     }
-    if (connected_ == value) return;
+    // Both ignore a request that matches the state, or that comes during a transition.
     if (value)
         OpenPort();
     else
@@ -216,7 +150,7 @@ void TCustomComPort::SetConnected(bool value) {
 }
 
 void TCustomComPort::SetTriggersOnRxChar(bool value) {
-    if (hasBufferLink_) ReportComError(CE_HasLink + 1, 0);
+    if (hasBufferLink_) ReportComError(CE_HasLink, 0);
     triggersOnRxChar_ = value;
 }
 
@@ -235,13 +169,37 @@ void TCustomComPort::Loaded() {
 // ---------------------------------------------------------------------------------------------
 // Opening and closing
 
+bool TCustomComPort::Live() const {
+    const TPortState state = state_;
+    return state == psOpen || (state == psOpening && connected_);
+}
+
+void TCustomComPort::BeginTransition(TPortState state) {
+    state_ = state;
+    ++epoch_;
+}
+
 void TCustomComPort::OpenPort() {
-    if (connected_ || IsDesigning()) return;
+    if (state_ != psClosed || IsDesigning()) return;
+    BeginTransition(psOpening);
+    closeRequested_ = false;
+    const Watch w = Watching();
+    // Whatever ends the open early, the port is left open or closed, never in between.
+    struct Settle {
+        TCustomComPort* port;
+        const Watch& w;
+        ~Settle() {
+            if (Holds(w) && port->state_ == psOpening)
+                port->state_ = port->connected_ ? psOpen : psClosed;
+        }
+    } settle{this, w};
+
     DoBeforeOpen();
+    if (!Holds(w) || closeRequested_) return;
     OpenDevice();
     // An OnException handler may have taken an open failure: without a device there is
     // nothing to configure and no thread to start, so the port stays closed.
-    if (!Device().IsOpen()) return;
+    if (!Holds(w) || !Device().IsOpen()) return;
     connected_ = true;
     try {
         ConfigurePort();
@@ -250,8 +208,20 @@ void TCustomComPort::OpenPort() {
         connected_ = false;
         throw;
     }
-    if (!events_.Empty()) StartEventThread();
-    AfterOpenStep();
+    if (!events_.Empty()) {
+        try {
+            StartEventThread();
+        } catch (const std::system_error& e) {
+            // No thread (no descriptors or threads left): a port without it would read
+            // "connected" and hear nothing, so the open fails as a whole.
+            notifyWindow_.reset();
+            CloseDevice();
+            connected_ = false;
+            ReportComError(CE_OpenFailed, e.code().value());
+            return;
+        }
+    }
+    AfterOpenStep(w);
 }
 
 void TCustomComPort::StartEventThread() {
@@ -262,24 +232,74 @@ void TCustomComPort::StartEventThread() {
     threadCreated_ = true;
 }
 
-void TCustomComPort::ClosePort() {
-    if (!connected_ || IsDesigning()) return;
-    BeforeCloseStep();
-    AbortPendingIO();
-    if (threadCreated_) {
-        eventThread_.reset();
-        threadCreated_ = false;
+void TCustomComPort::StopEventThread() {
+    if (!threadCreated_) return;
+    threadCreated_ = false;
+    std::unique_ptr<TComThread> thread = std::move(eventThread_);
+    if (thread->DeliveringHere()) {
+        // We run inside a batch the thread is blocked on, so it cannot end before we return.
+        // It leaves the port and device alone from here on and frees itself at its end.
+        thread->Abandon();
+        thread.release()->FreeOnTerminate();
+    } else {
+        thread.reset();  // stops it and waits for its end, serving handed-over calls
     }
+}
+
+void TCustomComPort::ClosePort() {
+    if (IsDesigning()) return;
+    switch (state_.load()) {
+    case psClosed:
+    case psClosing:
+        return;  // nothing open, or the close under way completes it
+    case psOpening:
+        if (!connected_) {  // asked before the device is up: the open stops there
+            closeRequested_ = true;
+            return;
+        }
+        break;
+    case psOpen:
+        break;
+    }
+    BeginTransition(psClosing);
+    const Watch w = Watching();
+    try {
+        BeforeCloseStep(w);
+    } catch (...) {
+        if (Holds(w)) state_ = psOpen;  // the close did not happen
+        throw;
+    }
+    // Freed by a close hook: the destructor has finished the close.
+    if (!Holds(w)) return;
+    FinishClose();
+}
+
+void TCustomComPort::FinishClose() {
+    try {
+        AbortPendingIO();
+    } catch (...) {
+        state_ = psOpen;  // a failed purge leaves the port open, its thread running
+        throw;
+    }
+    StopEventThread();
     // Also covers a thread whose start failed after the target was made.
     notifyWindow_.reset();
     CloseDevice();
     connected_ = false;
+    const Watch w = Watching();
+    struct Settle {
+        TCustomComPort* port;
+        const Watch& w;
+        ~Settle() {
+            if (!w.alive.expired()) port->state_ = psClosed;
+        }
+    } settle{this, w};
     AfterCloseStep();
 }
 
 void TCustomComPort::OpenDevice() {
     const device::SysError error = Device().Open(device::DevicePath(port_));
-    if (error != 0) ReportComError(CE_OpenFailed + 1, error);
+    if (error != 0) ReportComError(CE_OpenFailed, error);
 }
 
 void TCustomComPort::CloseDevice() {
@@ -298,7 +318,7 @@ void TCustomComPort::ApplyBufferSizes() {
     const device::SysError error =
         Device().SetupComm(static_cast<std::uint32_t>(buffer_->InputSize()),
                            static_cast<std::uint32_t>(buffer_->OutputSize()));
-    if (error != 0) ReportComError(CE_SetupComFailed + 1, error);
+    if (error != 0) ReportComError(CE_SetupComFailed, error);
 }
 
 void TCustomComPort::ApplyTimeoutSettings() {
@@ -313,7 +333,7 @@ void TCustomComPort::ApplyTimeoutSettings() {
     t.WriteTotalTimeoutMultiplier = limit(timeouts_->WriteTotalMultiplier());
     t.WriteTotalTimeoutConstant = limit(timeouts_->WriteTotalConstant());
     const device::SysError error = Device().SetCommTimeouts(t);
-    if (error != 0) ReportComError(CE_TimeoutsFailed + 1, error);
+    if (error != 0) ReportComError(CE_TimeoutsFailed, error);
 }
 
 void TCustomComPort::ApplyLineSettings() {
@@ -354,7 +374,7 @@ void TCustomComPort::ApplyLineSettings() {
     dcb.EofChar = 0;
     dcb.EvtChar = static_cast<char>(eventChar_);
     const device::SysError error = Device().SetCommState(dcb);
-    if (error != 0) ReportComError(CE_SetStateFailed + 1, error);
+    if (error != 0) ReportComError(CE_SetStateFailed, error);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -363,31 +383,41 @@ void TCustomComPort::ApplyLineSettings() {
 void TCustomComPort::NewAsyncOperation(TComAsyncOp*& op) { op = new TComAsyncOp(); }
 
 void TCustomComPort::FreeAsyncOperation(TComAsyncOp*& op) {
+    // The device may still hold a record whose operation never completed: end it first.
+    if (op && op->Overlapped.pending && device_) {
+        std::uint32_t ignored = 0;
+        device_->CompleteOp(op->Overlapped, ignored);
+    }
     delete op;
     op = nullptr;
 }
 
 std::int32_t TCustomComPort::BeginWrite(const void* buffer, std::int32_t count, TComAsyncOp* op) {
     if (!op) {
-        ReportComError(CE_InvalidAsync + 1, 0);
+        ReportComError(CE_InvalidAsync, 0);
         return 0;
     }
     if (!device_ || !device_->IsOpen()) {
-        ReportComError(CEPortNotOpen + 1, -24);
+        ReportComError(CEPortNotOpen, -24);
         return 0;
     }
     if (count < 0 || (count > 0 && !buffer)) {
-        ReportComError(CE_WriteFailed + 1, EINVAL);
+        ReportComError(CE_WriteFailed, EINVAL);
         return 0;
     }
     op->Kind = akWrite;
-    op->Data.reset(new std::uint8_t[static_cast<std::size_t>(count)]);
-    if (count > 0) std::memcpy(op->Data.get(), buffer, static_cast<std::size_t>(count));
+    // The copy is for the links that hear sent data; with none listening there is nothing to
+    // keep (a large write would otherwise cost twice its size).
+    op->Data.reset();
     op->Size = count;
+    if (AnyLink(&TComLink::OnTxData)) {
+        op->Data.reset(new std::uint8_t[static_cast<std::size_t>(count)]);
+        if (count > 0) std::memcpy(op->Data.get(), buffer, static_cast<std::size_t>(count));
+    }
     const device::SysError error = device_->BeginWrite(static_cast<const std::uint8_t*>(buffer),
                                                        static_cast<std::uint32_t>(count),
                                                        op->Overlapped);
-    if (error != 0) ReportComError(CE_WriteFailed + 1, error);
+    if (error != 0) ReportComError(CE_WriteFailed, error);
     BroadcastState(&TComLink::OnTxActivity, true);
     return op->Overlapped.pending ? 0 : static_cast<std::int32_t>(op->Overlapped.transferred);
 }
@@ -413,21 +443,21 @@ std::int32_t TCustomComPort::WriteText(const std::string& text) {
 
 std::int32_t TCustomComPort::BeginRead(void* buffer, std::int32_t count, TComAsyncOp* op) {
     if (!op) {
-        ReportComError(CE_InvalidAsync + 1, 0);
+        ReportComError(CE_InvalidAsync, 0);
         return 0;
     }
     op->Kind = akRead;
     if (!device_ || !device_->IsOpen()) {
-        ReportComError(CEPortNotOpen + 1, -24);
+        ReportComError(CEPortNotOpen, -24);
         return 0;
     }
     if (count < 0 || (count > 0 && !buffer)) {
-        ReportComError(CE_ReadFailed + 1, EINVAL);
+        ReportComError(CE_ReadFailed, EINVAL);
         return 0;
     }
     const device::SysError error = device_->BeginRead(
         static_cast<std::uint8_t*>(buffer), static_cast<std::uint32_t>(count), op->Overlapped);
-    if (error != 0) ReportComError(CE_ReadFailed + 1, error);
+    if (error != 0) ReportComError(CE_ReadFailed, error);
     return op->Overlapped.pending ? 0 : static_cast<std::int32_t>(op->Overlapped.transferred);
 }
 
@@ -447,7 +477,7 @@ std::int32_t TCustomComPort::ReadBlock(void* buffer, std::int32_t count) {
 
 std::int32_t TCustomComPort::CompleteAsync(TComAsyncOp* op) {
     if (!op) {
-        ReportComError(CE_InvalidAsync + 1, 0);
+        ReportComError(CE_InvalidAsync, 0);
         return 0;
     }
     std::uint32_t transferred = 0;
@@ -455,7 +485,7 @@ std::int32_t TCustomComPort::CompleteAsync(TComAsyncOp* op) {
     if (device_ && op->Overlapped.kind != device::AsyncOp::Kind::None) {
         const device::SysError error = device_->CompleteOp(op->Overlapped, transferred);
         if (error != 0)
-            ReportComError((op->Kind == akWrite ? CE_WriteFailed : CE_ReadFailed) + 1, error);
+            ReportComError(op->Kind == akWrite ? CE_WriteFailed : CE_ReadFailed, error);
     }
     if (op->Kind == akRead) {
         if (InputPending() == 0) BroadcastState(&TComLink::OnRxActivity, false);
@@ -468,14 +498,14 @@ std::int32_t TCustomComPort::CompleteAsync(TComAsyncOp* op) {
 void TCustomComPort::AbortPendingIO() {
     if (!device_ || !device_->IsOpen()) return;
     const device::SysError error = device_->Purge(device::PURGE_TXABORT | device::PURGE_RXABORT);
-    if (error != 0) ReportComError(CE_PurgeFailed + 1, error);
+    if (error != 0) ReportComError(CE_PurgeFailed, error);
 }
 
 std::int32_t TCustomComPort::InputPending() {
     std::uint32_t errors = 0, inQueue = 0;
     const device::SysError error = Device().ClearCommError(errors, inQueue);
     if (error != 0) {
-        ReportComError(CE_ClearComFailed + 1, error);
+        ReportComError(CE_ClearComFailed, error);
         return 0;
     }
     return static_cast<std::int32_t>(inQueue);
@@ -485,7 +515,7 @@ TComSignals TCustomComPort::ModemSignals() {
     std::uint32_t status = 0;
     const device::SysError error = Device().GetModemStatus(status);
     if (error != 0) {
-        ReportComError(CE_ModemStatFailed + 1, error);
+        ReportComError(CE_ModemStatFailed, error);
         return {};
     }
     TComSignals signals;
@@ -500,7 +530,7 @@ TComErrors TCustomComPort::LineErrors() {
     std::uint32_t flags = 0, inQueue = 0;
     const device::SysError error = Device().ClearCommError(flags, inQueue);
     if (error != 0) {
-        ReportComError(CE_ClearComFailed + 1, error);
+        ReportComError(CE_ClearComFailed, error);
         return {};
     }
     TComErrors errors;
@@ -513,6 +543,10 @@ TComErrors TCustomComPort::LineErrors() {
     if (flags & device::CE_IOE) errors.Include(ceIO);
     if (flags & device::CE_MODE) errors.Include(ceMode);
     return errors;
+}
+
+void TCustomComPort::ReportComError(TComExceptions failure, std::int64_t systemError) {
+    ReportComError(static_cast<int>(failure) + 1, systemError);
 }
 
 void TCustomComPort::ReportComError(int code, std::int64_t systemError) {
@@ -537,50 +571,70 @@ void TCustomComPort::ReportComError(int code, std::int64_t systemError) {
 void TCustomComPort::AttachLink(TComLink* link) {
     if (!link) return;
     if (std::find(links_.begin(), links_.end(), link) != links_.end()) {
-        ReportComError(CE_RegFailed + 1, 0);
+        ReportComError(CE_RegFailed, 0);
         return;
     }
     links_.push_back(link);
-    hasBufferLink_ = std::any_of(links_.begin(), links_.end(),
-                                 [](const TComLink* l) { return static_cast<bool>(l->OnRxData); });
+    hasBufferLink_ = AnyLink(&TComLink::OnRxData);
 }
 
 void TCustomComPort::DetachLink(TComLink* link) {
     const auto it = std::find(links_.begin(), links_.end(), link);
     if (!link || it == links_.end()) {
-        ReportComError(CE_RegFailed + 1, 0);
+        ReportComError(CE_RegFailed, 0);
         return;
     }
     links_.erase(it);
-    hasBufferLink_ = std::any_of(links_.begin(), links_.end(),
-                                 [](const TComLink* l) { return static_cast<bool>(l->OnRxData); });
+    hasBufferLink_ = AnyLink(&TComLink::OnRxData);
 }
 
-// The count is taken once; a callback that detaches links shortens the walk rather than
-// letting it run past the end of the list.
+bool TCustomComPort::AnyLink(TComLink::DataSlot TComLink::*slot) const {
+    return std::any_of(links_.begin(), links_.end(),
+                       [slot](const TComLink* l) { return static_cast<bool>(l->*slot); });
+}
+
+// The links attached when the walk starts, in order. A callback may detach (and free) a link,
+// attach one, close the port or free it: a link no longer attached is skipped, and the walk
+// ends once the port is gone or a transition has begun.
+template <typename Fn>
+void TCustomComPort::ForEachLink(Fn&& call) {
+    if (links_.empty()) return;
+    const Watch w = Watching();
+    const std::vector<TComLink*> snapshot = links_;
+    for (TComLink* link : snapshot) {
+        if (!Holds(w)) return;
+        if (std::find(links_.begin(), links_.end(), link) == links_.end()) continue;
+        call(*link);
+    }
+}
+
 void TCustomComPort::BroadcastState(TComLink::StateSlot TComLink::*slot, bool OnOff) {
-    const std::size_t count = links_.size();
-    for (std::size_t i = 0; i < count && i < links_.size(); ++i)
-        if (const auto& fn = links_[i]->*slot) fn(this, OnOff);
+    ForEachLink([&](TComLink& link) {
+        if (const auto fn = link.*slot) fn(this, OnOff);
+    });
 }
 
 void TCustomComPort::BroadcastEvent(TComLink::EventSlot TComLink::*slot) {
-    const std::size_t count = links_.size();
-    for (std::size_t i = 0; i < count && i < links_.size(); ++i)
-        if (const auto& fn = links_[i]->*slot) fn(this);
+    ForEachLink([&](TComLink& link) {
+        if (const auto fn = link.*slot) fn(this);
+    });
 }
 
 void TCustomComPort::BroadcastTxData(const std::uint8_t* buffer, std::int32_t count) {
-    const std::size_t n = links_.size();
-    for (std::size_t i = 0; i < n && i < links_.size(); ++i)
-        if (const auto& fn = links_[i]->OnTxData) fn(this, buffer, count);
+    ForEachLink([&](TComLink& link) {
+        if (const auto fn = link.OnTxData) fn(this, buffer, count);
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
 // Event steps
 
 void TCustomComPort::RunEventSteps(TComEvents events) {
-    for (TComEvent e : kStepOrder) {
+    const Watch w = Watching();
+    for (TComEvent e : kEventStepOrder) {
+        // A step that closed (or freed) the port ends the batch: nothing left to act on. A
+        // batch already under way when a close began still runs while the device is open.
+        if (!Holds(w) || !connected_) return;
         if (!events.Contains(e)) continue;
         switch (e) {
         case evError: HandleError(); break;
@@ -598,66 +652,73 @@ void TCustomComPort::RunEventSteps(TComEvents events) {
 }
 
 void TCustomComPort::HandleRxChar() {
-    std::int32_t count = InputPending();
-    if (count > 0) BroadcastState(&TComLink::OnRxActivity, true);
-    if (count > 0 && !TriggersOnRxChar()) {
-        // One read of exactly the waiting count into one block, shared by OnRxBuf and every
-        // link and freed when this scope ends, whatever a handler throws.
-        std::vector<std::uint8_t> block;
-        bool read = false;
-        auto readBlock = [&] {
-            block.resize(static_cast<std::size_t>(count));
-            read = true;
-            ReadBlock(block.data(), count);
-            DoRxBuf(block.data(), count);
-        };
-        const std::size_t n = links_.size();
-        for (std::size_t i = 0; i < n && i < links_.size(); ++i) {
-            TComLink* link = links_[i];
-            if (!link->OnRxData) continue;
-            if (!read) readBlock();
-            link->OnRxData(this, block.data(), count);
-        }
-        if (!read && !triggersOnRxChar_) readBlock();
-        if (read) count = 0;
+    const Watch w = Watching();
+    const std::int32_t count = InputPending();
+    if (count <= 0) return;
+    BroadcastState(&TComLink::OnRxActivity, true);
+    if (!Holds(w)) return;
+    if (TriggersOnRxChar()) {
+        DoRxChar(count);  // the owner reads the bytes
+        return;
     }
-    if (count > 0) DoRxChar(count);
+    const bool linkListens = AnyLink(&TComLink::OnRxData);
+    if (!linkListens && triggersOnRxChar_) {
+        DoRxChar(count);  // the listening link has emptied its slot since it attached
+        return;
+    }
+    // One read into one block, shared by OnRxBuf and every link and freed when this scope
+    // ends, whatever a handler throws. Exactly the bytes the read returned are handed on: a
+    // handler run meanwhile may have taken some of those that were waiting.
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(count));
+    const std::int32_t got = ReadBlock(block.data(), count);
+    if (!Holds(w) || got <= 0) return;
+    DoRxBuf(block.data(), got);
+    if (!Holds(w) || !linkListens) return;
+    ForEachLink([&](TComLink& link) {
+        if (const auto fn = link.OnRxData) fn(this, block.data(), got);
+    });
 }
 
 void TCustomComPort::HandleTxEmpty() {
+    const Watch w = Watching();
     BroadcastState(&TComLink::OnTxActivity, false);
-    BroadcastEvent(&TComLink::OnTxQueueEmpty);
-    DoTxEmpty();
+    if (Holds(w)) BroadcastEvent(&TComLink::OnTxQueueEmpty);
+    if (Holds(w)) DoTxEmpty();
 }
 
 void TCustomComPort::HandleBreak() { DoBreak(); }
 
 void TCustomComPort::HandleRing() {
+    const Watch w = Watching();
     BroadcastEvent(&TComLink::OnRingLine);
-    DoRing();
+    if (Holds(w)) DoRing();
 }
 
 void TCustomComPort::HandleCTSChange() {
+    const Watch w = Watching();
     const bool on = ModemSignals().Contains(csCTS);
     BroadcastState(&TComLink::OnCTSLine, on);
-    DoCTSChange(on);
+    if (Holds(w)) DoCTSChange(on);
 }
 
 void TCustomComPort::HandleDSRChange() {
+    const Watch w = Watching();
     const bool on = ModemSignals().Contains(csDSR);
     BroadcastState(&TComLink::OnDSRLine, on);
-    DoDSRChange(on);
+    if (Holds(w)) DoDSRChange(on);
 }
 
 void TCustomComPort::HandleRLSDChange() {
+    const Watch w = Watching();
     const bool on = ModemSignals().Contains(csRLSD);
     BroadcastState(&TComLink::OnRLSDLine, on);
-    DoRLSDChange(on);
+    if (Holds(w)) DoRLSDChange(on);
 }
 
 void TCustomComPort::HandleRxFlag() {
+    const Watch w = Watching();
     BroadcastEvent(&TComLink::OnFlagChar);
-    DoRxFlag();
+    if (Holds(w)) DoRxFlag();
 }
 
 void TCustomComPort::HandleError() {
@@ -667,27 +728,29 @@ void TCustomComPort::HandleError() {
 
 void TCustomComPort::HandleRx80Full() { DoRx80Full(); }
 
-void TCustomComPort::AfterOpenStep() {
+// Each part stops the open once the port is no longer opening: a handler closed it.
+void TCustomComPort::AfterOpenStep(const Watch& w) {
     BroadcastState(&TComLink::OnConnection, true);
-    DoAfterOpen();
-    HandleCTSChange();
-    HandleDSRChange();
-    HandleRLSDChange();
+    if (Holds(w)) DoAfterOpen();
+    if (Holds(w)) HandleCTSChange();
+    if (Holds(w)) HandleDSRChange();
+    if (Holds(w)) HandleRLSDChange();
 }
 
-void TCustomComPort::BeforeCloseStep() {
+void TCustomComPort::BeforeCloseStep(const Watch& w) {
     BroadcastState(&TComLink::OnCTSLine, false);
-    BroadcastState(&TComLink::OnDSRLine, false);
-    BroadcastState(&TComLink::OnRLSDLine, false);
-    DoCTSChange(false);
-    DoDSRChange(false);
-    DoRLSDChange(false);
-    DoBeforeClose();
+    if (Holds(w)) BroadcastState(&TComLink::OnDSRLine, false);
+    if (Holds(w)) BroadcastState(&TComLink::OnRLSDLine, false);
+    if (Holds(w)) DoCTSChange(false);
+    if (Holds(w)) DoDSRChange(false);
+    if (Holds(w)) DoRLSDChange(false);
+    if (Holds(w)) DoBeforeClose();
 }
 
 void TCustomComPort::AfterCloseStep() {
+    const Watch w = Watching();
     BroadcastState(&TComLink::OnConnection, false);
-    DoAfterClose();
+    if (Holds(w)) DoAfterClose();
 }
 
 std::intptr_t TCustomComPort::WindowMethod(unsigned message, std::uintptr_t wParam,

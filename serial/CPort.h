@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ComSettings.h"
+#include "ComThread.h"
 #include "ComTypes.h"
 #include "Component.h"
 #include "Device.h"
@@ -25,6 +26,10 @@ class EComPort : public Exception {
 public:
     EComPort(std::string message, std::int32_t systemCode, std::int32_t failureCode)
         : Exception(std::move(message)), SystemCode(systemCode), FailureCode(failureCode) {}
+    // The failure without a system error: its table text, SystemCode -1.
+    explicit EComPort(TComExceptions failure)
+        : EComPort(ComFailureTexts[static_cast<std::size_t>(failure)], -1,
+                   static_cast<std::int32_t>(failure) + 1) {}
     std::int32_t SystemCode;
     std::int32_t FailureCode;
 };
@@ -70,35 +75,11 @@ struct TComAsyncOp {
     std::int32_t Size = 0;
 };
 
-// Device event bits <-> event sets.
-std::uint32_t ComEventsToWinMask(TComEvents events);
-TComEvents WinMaskToComEvents(std::uint32_t mask);
-
-// Message the event thread sends to the port's notify target, one per event.
-inline constexpr unsigned CM_COMPORT = 1025;
-
-// The port's event thread: waits on the device and hands each batch of events over.
-class TComThread : public framework::TThread {
-public:
-    // Sets the device's event mask from the port's Events and starts waiting.
-    explicit TComThread(TCustomComPort* port);
-    // Stops the wait and waits for the thread's end, serving handed-over calls meanwhile.
-    ~TComThread() override;
-
-    // How often the wait has returned; an idle port should not wake it at all.
-    std::uint64_t WakeUps() const { return wakeUps_.load(); }
-
-protected:
-    void Execute() override;
-
-private:
-    void Deliver(TComEvents events);
-
-    TCustomComPort* port_;
-    device::StopEvent stopEvent_;
-    TComEvents events_;
-    std::atomic<std::uint64_t> wakeUps_{0};
-};
+// Where the port is in its life. Opening and closing are transitions: a nested open or close
+// requested while one runs (a handler, or a click served while a listener pumps messages) is
+// ignored, except that a close during an open whose device is already up closes the port and
+// stops the rest of the open. Every hook and broadcast fires once per real transition.
+enum TPortState : std::uint8_t { psClosed, psOpening, psOpen, psClosing };
 
 class TCustomComPort : public TComponent {
 public:
@@ -153,6 +134,7 @@ public:
     void SetBuffer(const TComBuffer& value);
 
     bool Connected() const { return connected_; }
+    TPortState State() const { return state_; }
     void SetConnected(bool value);
     // On only when the stored flag is on and no link listens for received buffers.
     bool TriggersOnRxChar() const { return triggersOnRxChar_ && !hasBufferLink_; }
@@ -199,7 +181,9 @@ public:
     TComSignals ModemSignals();
     TComErrors LineErrors();
 
-    // Raises EComPort for failure `code` (1..24), or hands it to OnException when set.
+    // Raises EComPort for the failure, or hands it to OnException when set. The failure code
+    // of the error is the member's number in the failure table (1..24).
+    void ReportComError(TComExceptions failure, std::int64_t systemError);
     void ReportComError(int code, std::int64_t systemError);
 
     // --- links and event dispatch ---
@@ -247,13 +231,30 @@ protected:
     virtual void DoRx80Full();
 
 private:
+    // What a run of callbacks holds on to: the port still exists and no transition has begun
+    // since the run started. A handler may close, reopen or free the port.
+    struct Watch {
+        const TCustomComPort* port;
+        std::weak_ptr<const char> alive;
+        std::uint64_t epoch;
+    };
+    Watch Watching() const { return {this, life_, epoch_.load()}; }
+    static bool Holds(const Watch& w) { return !w.alive.expired() && w.port->epoch_ == w.epoch; }
+    // Open, or opening with the device up: a close would have something to close.
+    bool Live() const;
+    void BeginTransition(TPortState state);
+    template <typename Fn>
+    void ForEachLink(Fn&& call);
+    bool AnyLink(TComLink::DataSlot TComLink::*slot) const;
+
     // Open, and neither loading nor designing: settings go to the device at once.
     bool CanApply() const;
     void StartEventThread();
-    void AfterOpenStep();
-    void BeforeCloseStep();
+    void StopEventThread();
+    void FinishClose();
+    void AfterOpenStep(const Watch& w);
+    void BeforeCloseStep(const Watch& w);
     void AfterCloseStep();
-    void ReadForLinks(std::int32_t count, bool callLinks);
     std::intptr_t WindowMethod(unsigned message, std::uintptr_t wParam, std::intptr_t lParam);
 
     std::unique_ptr<TComThread> eventThread_;
@@ -263,7 +264,11 @@ private:
     std::vector<TComLink*> links_;  // not owned, in attach order
     bool triggersOnRxChar_ = true;
     bool hasBufferLink_ = false;
-    bool connected_ = false;
+    std::atomic<bool> connected_{false};  // the device is open and configured
+    std::atomic<TPortState> state_{psClosed};
+    std::atomic<std::uint64_t> epoch_{0};  // counts transitions begun
+    bool closeRequested_ = false;          // a close asked for before the device was up
+    std::shared_ptr<const char> life_ = std::make_shared<const char>('\0');
 
     TBaudRate baudRate_ = br9600;
     std::int32_t customBaudRate_ = 9600;

@@ -3,6 +3,8 @@
 #include "ComPersist.h"
 
 #include <functional>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "AsciiText.h"
@@ -21,10 +23,25 @@ std::string CharText(std::uint8_t value) {
     return "#" + std::to_string(value);
 }
 
+namespace {
+
+// The number of a "#"-text: decimal, or hexadecimal after "$" or "0x"; an optional sign; no
+// blanks anywhere (" 65" is not a character code).
+std::optional<std::int32_t> CharCodeNumber(std::string_view text) {
+    if (text.empty() || text.find_first_of(" \t\n\v\f\r") != std::string_view::npos)
+        return std::nullopt;
+    std::string digits(text);
+    const std::size_t i = (digits[0] == '+' || digits[0] == '-') ? 1 : 0;
+    if (i < digits.size() && digits[i] == '$') digits.replace(i, 1, "0x");
+    return framework::ParseInt32(digits);
+}
+
+}  // namespace
+
 std::uint8_t TextToChar(const std::string& text) {
     if (text.empty()) return 0;
     if (text[0] == '#' && text.size() > 1) {
-        const auto number = framework::ParseInt32(std::string_view(text).substr(1));
+        const auto number = CharCodeNumber(std::string_view(text).substr(1));
         return number ? static_cast<std::uint8_t>(static_cast<std::uint32_t>(*number) & 0xFF) : 0;
     }
     return static_cast<std::uint8_t>(text[0]);

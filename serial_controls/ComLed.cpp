@@ -124,7 +124,7 @@ void TComLed::SetGlyphOff(TBitmap& value) {
 
 void TComLed::SetState(TLedState value) {
     if (port_)
-        throw EComPort(ComFailureTexts[CE_LedStateFailed], -1, CE_LedStateFailed + 1);
+        throw EComPort(CE_LedStateFailed);
     SwitchState(value);
 }
 

@@ -9,12 +9,14 @@
 // empty the moment write() has handed the bytes over, and EV_TXEMPTY is latched right there.
 // All shared state is guarded by one mutex; no call holds it while it sleeps.
 //
-// Close must not run while another thread is inside WaitCommEvent or CompleteOp on this
-// device (the port stops its event thread and aborts pending I/O first).
+// Close may run while other threads are inside WaitCommEvent or CompleteOp: it wakes them,
+// waits for them to leave (they fail with EBADF or WaitFailed) and only then closes the
+// descriptors. Writes reach the wire in the order they were begun.
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -97,6 +99,8 @@ private:
     void StartHelper(Helper& h, void (TtyDevice::*body)(int));
     void StopHelper(Lock& lk, Helper& h);
     void CompleteWrite(Lock& lk, AsyncOp& op);
+    void FinishHeadWrite(SysError error);
+    void FailQueuedWrites(SysError error);
     void CompleteRead(Lock& lk, AsyncOp& op);
     void ResetState();
 
@@ -134,7 +138,7 @@ private:
     int rxWakeFd_ = -1;          // eventfd: wakes pending reads (data queued, RX abort)
     int txWakeFd_ = -1;          // eventfd: wakes pending writes (TX abort, hang-up)
 
-    std::uint32_t pendingWrites_ = 0;  // writes with bytes not yet handed to the kernel
+    std::deque<AsyncOp*> writeQueue_;  // begun writes with bytes not yet handed over, in order
     std::uint64_t writeSeq_ = 0;       // counts write() calls that moved bytes
     bool drainRequested_ = false;
     bool rtsToggleOn_ = false;

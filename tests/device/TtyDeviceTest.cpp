@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -483,6 +486,95 @@ TEST_F(TtyDeviceTest, ReadTimeouts) {
     EXPECT_EQ(dev_.CompleteOp(op, n), 0);
     EXPECT_EQ(n, 3u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 3), "abc");
+}
+
+}  // namespace
+
+namespace {
+
+// Writes complete in the order they were begun, whichever the caller completes first.
+TEST_F(TtyDeviceTest, OverlappedWritesReachTheWireInTheOrderBegun) {
+    OpenConfigured();
+    ASSERT_EQ(dev_.SetCommTimeouts({kNoLimit, 0, 0, 0, 0}), 0);  // no write limit
+    const std::string first(256 << 10, 'a');  // more than a pty holds: stays pending
+    const std::string second = "ZZZZZZZZ";
+    AsyncOp a, b;
+    ASSERT_EQ(dev_.BeginWrite(reinterpret_cast<const std::uint8_t*>(first.data()),
+                              std::uint32_t(first.size()), a), 0);
+    ASSERT_TRUE(a.pending);
+    ASSERT_EQ(dev_.BeginWrite(reinterpret_cast<const std::uint8_t*>(second.data()),
+                              std::uint32_t(second.size()), b), 0);
+    std::string wire;
+    std::thread farEnd([&] { wire = MasterRead(first.size() + second.size()); });
+    std::uint32_t nb = 0, na = 0;
+    EXPECT_EQ(dev_.CompleteOp(b, nb), 0);
+    EXPECT_EQ(dev_.CompleteOp(a, na), 0);
+    farEnd.join();
+    EXPECT_EQ(na, first.size());
+    EXPECT_EQ(nb, second.size());
+    EXPECT_TRUE(wire == first + second) << "the later write overtook the earlier one";
+}
+
+// Close wakes a wait, a read and a write that sleep on the device, and closes the descriptors
+// only once they have left.
+TEST_F(TtyDeviceTest, CloseWakesEveryOperationInFlight) {
+    OpenConfigured();
+    ASSERT_EQ(dev_.SetCommTimeouts({0, 0, 0, 0, 0}), 0);  // full-count reads, no write limit
+    const std::vector<std::uint8_t> big(1 << 20, 'w');
+    AsyncOp write;
+    ASSERT_EQ(dev_.BeginWrite(big.data(), std::uint32_t(big.size()), write), 0);
+
+    std::mutex mu;
+    std::condition_variable cv;
+    int left = 0;
+    std::vector<std::atomic<pid_t>> tids(3);
+    std::vector<std::string> results(3);
+    auto run = [&](int i, auto body) {
+        return std::thread([&, i, body] {
+            {
+                std::lock_guard lk(mu);
+                tids[std::size_t(i)] = ::gettid();
+                cv.notify_all();
+            }
+            results[std::size_t(i)] = body();
+            std::lock_guard lk(mu);
+            ++left;
+            cv.notify_all();
+        });
+    };
+    std::thread threads[] = {
+        run(0, [&] {
+            std::uint32_t ev = 0;
+            return dev_.WaitCommEvent(ev, stop_) == WaitResult::WaitFailed ? "ok" : "wait";
+        }),
+        run(1, [&] {
+            std::uint8_t buf[10];
+            AsyncOp op;
+            std::uint32_t n = 0;
+            if (dev_.BeginRead(buf, 10, op) != 0) return "begin";
+            return dev_.CompleteOp(op, n) == EBADF ? "ok" : "read";
+        }),
+        run(2, [&] {
+            std::uint32_t n = 0;
+            return dev_.CompleteOp(write, n) == EBADF ? "ok" : "write";
+        }),
+    };
+    for (auto& tid : tids) {
+        {
+            std::unique_lock lk(mu);
+            ASSERT_TRUE(cv.wait_for(lk, std::chrono::seconds(10), [&] { return tid.load() != 0; }));
+        }
+        ASSERT_TRUE(AwaitAsleep(tid.load()));
+    }
+    EXPECT_EQ(dev_.Close(), 0);
+    std::unique_lock lk(mu);
+    if (!cv.wait_for(lk, std::chrono::seconds(10), [&] { return left == 3; })) {
+        ADD_FAILURE() << "an operation still sleeps on the closed device";
+        std::quick_exit(1);  // the sleepers would hang the test's end
+    }
+    lk.unlock();
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(results, (std::vector<std::string>{"ok", "ok", "ok"}));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "IniFile.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -468,6 +470,23 @@ TEST_F(IniFileTest, OtherWritersAreSeen) {
     EXPECT_EQ(second.ReadString("S", "k", ""), "1");
     second.WriteString("S", "k", "2");
     EXPECT_EQ(first.ReadString("S", "k", ""), "2");
+}
+
+// Each write is a read-modify-replace of the whole file: two writers at once must not lose
+// each other's keys.
+TEST_F(IniFileTest, ConcurrentWritersLoseNoUpdate) {
+    constexpr int kKeys = 40;
+    auto writer = [&](const char* section) {
+        TIniFile ini(path_);
+        for (int i = 0; i < kKeys; ++i) ini.WriteInteger(section, "k" + std::to_string(i), i);
+    };
+    std::thread a(writer, "A"), b(writer, "B");
+    a.join();
+    b.join();
+    TIniFile ini(path_);
+    for (const char* section : {"A", "B"})
+        EXPECT_EQ(ini.ReadSection(section).size(), std::size_t(kKeys)) << section;
+    EXPECT_EQ(DirEntries(), std::vector<std::string>{"settings.ini"});
 }
 
 // ---- the parsed document ----

@@ -151,19 +151,47 @@ TEST(TThread, AnExceptionFromAHandedOverCallEndsTheThreadQuietly) {
 }
 
 // The GUI thread asleep in CheckSynchronize is woken by the hand-over itself: no wake hook is
-// installed, and the wait is long enough that a lost wake-up hangs the test.
+// installed, and the wait is long enough that a lost wake-up hangs the test. The largest wait
+// means no limit, not a deadline in the past.
 TEST(Synchronize, WakesTheMainThreadAsleepInCheckSynchronize) {
-    const pid_t mainTid = ::gettid();
-    std::atomic<bool> ranOnMain{false};
-    std::atomic<bool> sawMainAsleep{false};
+    for (const std::chrono::milliseconds wait :
+         {std::chrono::milliseconds(std::chrono::hours(1)), std::chrono::milliseconds::max()}) {
+        SCOPED_TRACE(wait.count());
+        const pid_t mainTid = ::gettid();
+        std::atomic<bool> ranOnMain{false};
+        std::atomic<bool> sawMainAsleep{false};
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            sawMainAsleep = AwaitAsleep(mainTid);
+            framework::Synchronize([&] { ranOnMain = framework::IsMainThread(); });
+            done = true;
+        });
+        EXPECT_TRUE(CheckSynchronize(wait));
+        ServeUntil([&] { return done.load(); });  // releases the worker if the wait failed
+        worker.join();
+        EXPECT_TRUE(sawMainAsleep);
+        EXPECT_TRUE(ranOnMain);
+    }
+}
+
+// A wake-up hook that throws hands its error to the worker and leaves nothing queued behind:
+// the entry lived in the worker's frame.
+TEST(Synchronize, AThrowingWakeHookLeavesNoEntryBehind) {
+    framework::SetWakeMainThread([] { throw std::runtime_error("no event loop"); });
+    std::atomic<bool> threw{false};
+    bool ran = false;
     std::thread worker([&] {
-        sawMainAsleep = AwaitAsleep(mainTid);
-        framework::Synchronize([&] { ranOnMain = framework::IsMainThread(); });
+        try {
+            framework::Synchronize([&] { ran = true; });
+        } catch (const std::runtime_error&) {
+            threw = true;
+        }
     });
-    EXPECT_TRUE(CheckSynchronize(std::chrono::hours(1)));
     worker.join();
-    EXPECT_TRUE(sawMainAsleep);
-    EXPECT_TRUE(ranOnMain);
+    framework::SetWakeMainThread(nullptr);
+    EXPECT_TRUE(threw);
+    EXPECT_FALSE(CheckSynchronize()) << "a dangling entry was left in the queue";
+    EXPECT_FALSE(ran);
 }
 
 // Two workers queued at once: each is released by its own call, the first as soon as its call

@@ -59,7 +59,8 @@ TEST(TextForms, BoolAndCharTexts) {
     struct {
         const char* text;
         std::uint8_t code;
-    } const reads[] = {{"#300", 44}, {"#x", 0}, {"AB", 65}, {"", 0}, {"#0x41", 0x41}, {"#-1", 255}};
+    } const reads[] = {{"#300", 44}, {"#x", 0}, {"AB", 65}, {"", 0}, {"#0x41", 0x41}, {"#-1", 255},
+                   {"#$41", 0x41}, {"#$ff", 255}, {"# 65", 0}, {"#65 ", 0}, {"#\t65", 0}};
     for (const auto& r : reads) EXPECT_EQ(TextToChar(r.text), r.code) << r.text;
 }
 

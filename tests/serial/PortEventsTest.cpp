@@ -201,15 +201,51 @@ TEST(ThreadSync, WriteThenTransmitEmpty) {
     p.port.SetConnected(false);
 }
 
-TEST(ThreadSync, AFailingStepEndsTheThreadQuietlyAndTheCloseStillWorks) {
+// An error from a handler is shown through the default report and the thread goes on: a
+// port that reads "connected" must not turn deaf.
+// The written bytes are copied for the links only when one listens for sent data.
+TEST(Writes, CopiedOnlyForALinkWithASentDataSlot) {
+    for (const bool listening : {false, true}) {
+        SCOPED_TRACE(listening);
+        QuietPort p;
+        TComLink link;
+        Strings heard;
+        if (listening)
+            link.OnTxData = [&](TObject*, const std::uint8_t* b, std::int32_t n) {
+                heard.emplace_back(reinterpret_cast<const char*>(b), std::size_t(n));
+            };
+        p.port.AttachLink(&link);
+        TComAsyncOp* op = nullptr;
+        p.port.NewAsyncOperation(op);
+        p.port.BeginWriteText("G0 X1\r", op);
+        EXPECT_EQ(op->Data != nullptr, listening);
+        EXPECT_EQ(p.port.CompleteAsync(op), 6);
+        p.port.FreeAsyncOperation(op);
+        EXPECT_EQ(heard, listening ? Strings{"G0 X1\r"} : Strings{});
+        EXPECT_EQ(p.fake->WrittenText(), "G0 X1\r");
+        p.port.DetachLink(&link);
+    }
+}
+
+TEST(ThreadSync, AFailingStepIsShownAndTheThreadGoesOnListening) {
     FakePort p;
-    p.port.OnBreak = [](TObject*) { throw std::runtime_error("step failed"); };
+    std::vector<std::string> shown;
+    framework::SetDefaultErrorReport([&](const std::string& m) { shown.push_back(m); });
+    int breaks = 0;
+    p.port.OnBreak = [&](TObject*) {
+        ++breaks;
+        throw std::runtime_error("step failed");
+    };
     p.port.SetConnected(true);
     p.fake->Break();
-    ASSERT_TRUE(ServeUntil([&] { return p.port.EventThread()->Finished(); }));
-    EXPECT_TRUE(p.port.Connected());
+    ASSERT_TRUE(ServeUntil([&] { return !shown.empty(); }));
+    p.fake->Break();
+    EXPECT_TRUE(ServeUntil([&] { return breaks == 2; })) << "the thread stopped listening";
+    EXPECT_FALSE(p.port.EventThread()->Finished());
     p.port.SetConnected(false);
+    framework::SetDefaultErrorReport(nullptr);
     EXPECT_FALSE(p.fake->IsOpen());
+    EXPECT_EQ(shown, (std::vector<std::string>{"step failed", "step failed"}));
 }
 
 TEST(ThreadSync, AFailedWaitEndsTheLoopAndCleansUp) {

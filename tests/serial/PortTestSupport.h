@@ -5,6 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,5 +138,37 @@ void ExpectComError(Fn fn, int code, const std::string& message, int systemCode)
         EXPECT_EQ(e.SystemCode, systemCode);
     }
 }
+
+}  // namespace porttest
+
+namespace porttest {
+
+// Ends the test process with a failure when a scope takes longer than `limit`: for faults
+// that would otherwise hang the test rather than fail it.
+class Watchdog {
+public:
+    explicit Watchdog(std::chrono::seconds limit = 30s)
+        : thread_([this, limit] {
+              std::unique_lock lk(mu_);
+              if (!cv_.wait_for(lk, limit, [&] { return done_; })) {
+                  std::fprintf(stderr, "Watchdog: the test hung\n");
+                  std::_Exit(1);
+              }
+          }) {}
+    ~Watchdog() {
+        {
+            std::lock_guard lk(mu_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
 
 }  // namespace porttest
