@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -136,6 +137,10 @@ void Loader::ConstructAll() {
         }
     }
     ConstructMenu();
+    // The window takes its size limits from the client area and the menu bar.
+    form_.layout()->setSizeConstraint(QLayout::SetMinAndMaxSize);
+    form_.layout()->activate();
+    form_.setFixedWidth(form_.minimumWidth());
     ConstructComponents();
 
     std::stable_sort(tabbing_.begin(), tabbing_.end(),
