@@ -1,0 +1,221 @@
+#include "CsvText.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <system_error>
+
+namespace csv {
+
+namespace {
+
+// Calls `onField(raw)` for each raw field of the line (before unquoting).
+template <typename OnField>
+void ForEachRawField(std::string_view line, const Dialect& d, OnField&& onField) {
+    std::size_t quotes = 0;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == d.quote) ++quotes;
+        if (c == d.separator && quotes % 2 == 0) {
+            if (!onField(line.substr(start, i - start))) return;
+            start = i + 1;
+        }
+    }
+    onField(line.substr(start));
+}
+
+std::string Finished(std::string_view raw, const Dialect& d) {
+    if (d.unquote && !raw.empty() && raw.front() == d.quote) return UnquoteField(raw, d.quote);
+    return std::string(raw);
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+[[noreturn]] void ThrowOpenError(const std::string& path, int errorNumber) {
+    throw EFOpenError(OpenErrorMessage(path, errorNumber));
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCsvLine(std::string_view line, const Dialect& dialect) {
+    std::vector<std::string> fields;
+    ForEachRawField(line, dialect, [&](std::string_view raw) {
+        fields.push_back(Finished(raw, dialect));
+        return true;
+    });
+    return fields;
+}
+
+std::size_t CountFields(std::string_view line, const Dialect& dialect) {
+    std::size_t n = 0;
+    ForEachRawField(line, dialect, [&](std::string_view) {
+        ++n;
+        return true;
+    });
+    return n;
+}
+
+std::string Field(std::string_view line, std::size_t index, const Dialect& dialect) {
+    std::string out;
+    std::size_t at = 0;
+    ForEachRawField(line, dialect, [&](std::string_view raw) {
+        if (at++ != index) return true;
+        out = Finished(raw, dialect);
+        return false;
+    });
+    return out;
+}
+
+std::string UnquoteField(std::string_view field, char quote) {
+    if (field.empty() || field.front() != quote) return std::string(field);
+    std::string out;
+    for (std::size_t i = 1; i < field.size(); ++i) {
+        if (field[i] != quote) {
+            out += field[i];
+        } else if (i + 1 < field.size() && field[i + 1] == quote) {
+            out += quote;
+            ++i;
+        } else {
+            break;  // the closing quote; the rest of the field is dropped
+        }
+    }
+    return out;
+}
+
+std::string OpenErrorMessage(const std::string& path, int errorNumber) {
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
+    const std::string shown = ec ? path : full.lexically_normal().string();
+    return "Datei " + shown + " kann nicht geöffnet werden. " +
+           std::generic_category().message(errorNumber);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    // Look before opening: opening a tty can reset the machine behind it, and a pipe or a
+    // device would block or never end.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) ThrowOpenError(path, errno);
+    if (S_ISDIR(st.st_mode)) ThrowOpenError(path, EISDIR);
+    if (!S_ISREG(st.st_mode)) ThrowOpenError(path, ENOTSUP);
+
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) ThrowOpenError(path, errno);
+    if (::fstat(fd.get(), &st) != 0) ThrowOpenError(path, errno);
+    if (!S_ISREG(st.st_mode)) ThrowOpenError(path, ENOTSUP);  // replaced meanwhile
+
+    try {
+        std::string bytes;
+        // One byte more than the size, so the read that meets the end needs no growth.
+        bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
+        std::size_t used = 0;
+        for (;;) {
+            if (used == bytes.size()) bytes.resize(bytes.size() * 2);  // the file grew
+            const ssize_t n = ::read(fd.get(), bytes.data() + used, bytes.size() - used);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                ThrowOpenError(path, errno);
+            }
+            if (n == 0) break;
+            used += static_cast<std::size_t>(n);
+        }
+        bytes.resize(used);
+        return bytes;
+    } catch (const std::bad_alloc&) {
+        ThrowOpenError(path, ENOMEM);
+    } catch (const std::length_error&) {
+        ThrowOpenError(path, EFBIG);
+    }
+}
+
+Document::Document(std::string text, const Dialect& dialect)
+    : text_(std::move(text)), dialect_(dialect) {
+    // The text ends at its first NUL.
+    if (const void* nul = std::memchr(text_.data(), '\0', text_.size()))
+        text_.resize(static_cast<std::size_t>(static_cast<const char*>(nul) - text_.data()));
+    Scan();
+}
+
+Document Document::Load(const std::string& path, const Dialect& dialect) {
+    return Document(ReadFileBytes(path), dialect);
+}
+
+void Document::Scan() {
+    starts_.clear();
+    maxFields_ = 0;
+    if (text_.empty()) return;
+
+    // The characters that end a stretch of ordinary text. The text holds no NUL now, so
+    // strcspn runs to the end and stops at the terminator.
+    char stops[5] = {'\r', '\n', 0, 0, 0};
+    std::size_t nStops = 2;
+    for (const char c : {dialect_.separator, dialect_.quote})
+        if (c != '\0' && c != '\r' && c != '\n' && std::find(stops, stops + nStops, c) == stops + nStops)
+            stops[nStops++] = c;
+
+    const char* const base = text_.c_str();
+    const char* const end = base + text_.size();
+    const char* p = base;
+    std::size_t fields = 1;
+    std::size_t quotes = 0;
+    starts_.push_back(0);
+    for (;;) {
+        p += std::strcspn(p, stops);
+        if (p == end) break;
+        const char c = *p;
+        if (c == '\r' || c == '\n') {
+            p += (c == '\r' && p[1] == '\n') ? 2 : 1;
+            maxFields_ = std::max(maxFields_, fields);
+            fields = 1;
+            quotes = 0;
+            if (p == end) break;  // a final break adds no line
+            starts_.push_back(static_cast<std::uint64_t>(p - base));
+            continue;
+        }
+        if (c == dialect_.quote) ++quotes;
+        if (c == dialect_.separator && quotes % 2 == 0) ++fields;
+        ++p;
+    }
+    maxFields_ = std::max(maxFields_, fields);
+}
+
+std::string_view Document::Line(std::size_t index) const {
+    const std::size_t start = static_cast<std::size_t>(starts_.at(index));
+    std::size_t stop;
+    if (index + 1 < starts_.size()) {
+        // The next line begins right after this one's break: CR LF, CR or LF.
+        const std::size_t next = static_cast<std::size_t>(starts_[index + 1]);
+        stop = next - 1;
+        if (text_[stop] == '\n' && stop > start && text_[stop - 1] == '\r') --stop;
+    } else {
+        // The last line: a line holds no break, so what ends it is its final break, if any.
+        stop = text_.size();
+        if (stop > start && text_[stop - 1] == '\n') --stop;
+        if (stop > start && text_[stop - 1] == '\r') --stop;
+    }
+    return std::string_view(text_).substr(start, stop - start);
+}
+
+std::size_t Document::MemoryUsed() const {
+    return text_.capacity() + starts_.capacity() * sizeof(std::uint64_t);
+}
+
+}  // namespace csv
