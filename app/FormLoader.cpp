@@ -1,9 +1,7 @@
 #include "FormLoader.h"
 
 #include <QApplication>
-#include <QDoubleSpinBox>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -11,8 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QSpinBox>
-#include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
 #include <vector>
@@ -21,8 +17,10 @@
 #include "ButtonGlyphs.h"
 #include "ChannelText.h"
 #include "CPortCtl.h"
+#include "GCodeGrid.h"
 #include "ImageButton.h"
 #include "OpenDialog.h"
+#include "SpinEdit.h"
 #include "UnitMain.h"
 #include "design/Design.h"
 
@@ -228,21 +226,14 @@ QWidget* Loader::ConstructImageButton(const Control& c, QWidget* parent) {
 }
 
 QWidget* Loader::ConstructSpin(const Control& c, QWidget* parent) {
-    QAbstractSpinBox* spin = nullptr;
-    if (c.kind == Kind::DecimalSpin) {
-        auto* d = new QDoubleSpinBox(parent);
-        d->setDecimals(2);
-        d->setRange(0, c.maximum);
-        d->setSingleStep(c.step);
-        d->setValue(c.value);
-        spin = d;
-    } else {
-        auto* w = new QSpinBox(parent);
-        w->setRange(0, static_cast<int>(c.maximum));
-        w->setSingleStep(static_cast<int>(c.step));
-        w->setValue(static_cast<int>(c.value));
-        spin = w;
-    }
+    auto* spin = Loading(new TSpinEdit(&form_, parent));
+    spin->SetName(c.name);
+    spin->SetValueType(c.kind == Kind::DecimalSpin ? vtFloat : vtInteger);
+    spin->SetIncrement(c.step);
+    spin->SetPageIncrement(c.pageStep);
+    spin->SetMinValue(0);
+    spin->SetMaxValue(c.maximum);
+    spin->SetValue(c.value);
     spin->setAlignment(c.align);
     spin->setFrame(!c.flat);
     ApplyLook(spin, c.font, c.background, QPalette::Text, QPalette::Base);
@@ -250,20 +241,16 @@ QWidget* Loader::ConstructSpin(const Control& c, QWidget* parent) {
 }
 
 QWidget* Loader::ConstructGrid(const Control& c, QWidget* parent) {
-    // The fixed first row is the header.
-    auto* grid = new QTableWidget(c.rows - c.fixedRows, c.columns, parent);
+    auto* grid = Loading(new TGCodeGrid(&form_, parent));
+    grid->SetName(c.name);
     ApplyLook(grid, c.font, c.background, QPalette::Text, QPalette::Base);
-    grid->setHorizontalHeaderLabels(QStringList(c.columns, QString()));
-    grid->horizontalHeader()->setFont(MakeFont(c.headerFont, grid->font()));
-    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    grid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    grid->horizontalHeader()->setFixedHeight(S(c.rowHeight));
-    grid->verticalHeader()->hide();
-    grid->verticalHeader()->setDefaultSectionSize(S(c.rowHeight));
-    for (int i = 0; i < c.columns; ++i) grid->setColumnWidth(i, S(c.columnWidths[i]));
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    grid->SetDesignScale(scale_);
+    grid->SetFixedFont(MakeFont(c.headerFont, grid->font()));
+    grid->SetDefaultColWidth(S(c.defaultColumnWidth));
+    grid->SetDefaultRowHeight(S(c.rowHeight));
+    grid->SetColCount(c.columns);
+    grid->SetRowCount(c.rows);
+    for (int i = 0; i < c.columns; ++i) grid->SetColWidths(i, S(c.columnWidths[i]));
     return grid;
 }
 

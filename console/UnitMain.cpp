@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,13 +9,13 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSpinBox>
-#include <QTableWidget>
 #include <QTimer>
 
 #include "CPortCtl.h"
+#include "GCodeGrid.h"
 #include "ImageButton.h"
 #include "OpenDialog.h"
+#include "SpinEdit.h"
 
 TForm1* Form1 = nullptr;
 

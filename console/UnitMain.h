@@ -20,20 +20,19 @@
 #include "ReportGate.h"
 
 class QAction;
-class QDoubleSpinBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
-class QSpinBox;
-class QTableWidget;
 class QTimer;
 class TComComboBox;
 class TComLed;
+class TGCodeGrid;
 class TImageButton;
 class TOpenDialog;
+class TSpinEdit;
 
 class TForm1 : public QMainWindow, public TComponent {
 public:
@@ -93,17 +92,17 @@ public:
     TImageButton* btnMotorRechts = nullptr;
     TImageButton* btnMotorLinks = nullptr;
     TImageButton* btnStop2 = nullptr;
-    QDoubleSpinBox* editManualmm = nullptr;
+    TSpinEdit* editManualmm = nullptr;
     QPushButton* btnSetZero = nullptr;
     QPushButton* btnIncSteps1 = nullptr;
     QPushButton* btnIncSteps10 = nullptr;
     QPushButton* btnIncSteps01 = nullptr;
     QPushButton* btnIncStep001 = nullptr;
-    QSpinBox* editFeed = nullptr;
+    TSpinEdit* editFeed = nullptr;
     TImageButton* btnMotorStop = nullptr;
 
     // --- " G-Code File Process " ---
-    QTableWidget* JvStringGrid1 = nullptr;
+    TGCodeGrid* JvStringGrid1 = nullptr;
     TImageButton* JvXPButton6 = nullptr;
     TImageButton* btnStartProcess = nullptr;
     TImageButton* btnStop1 = nullptr;

@@ -95,7 +95,7 @@ struct Control {
     // Spin edits
     double value = 0, step = 1, pageStep = 10, maximum = 0;
     // Grid
-    int columns = 0, rows = 0, fixedRows = 0, rowHeight = 0;
+    int columns = 0, rows = 0, fixedRows = 0, rowHeight = 0, defaultColumnWidth = 0;
     std::array<int, 4> columnWidths{};
     Font headerFont{};
 };

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
+#include "SpinEdit.h"
 #include <QTimer>
 
 #include "CPortCtl.h"
