@@ -22,9 +22,7 @@ QTextCharFormat MonitorRun(TRgb colour) {
 
 void AddMonitorText(const std::string& text, TRgb colour) {
     // A cursor of its own at the end: the operator's caret and the scroll position stay.
-    QTextCursor end(Form1->RichEdit1->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(QString::fromLatin1(MonitorLines(text)), MonitorRun(colour));
+    Form1->MonitorEnd().insertText(QString::fromLatin1(MonitorLines(text)), MonitorRun(colour));
 }
 
 void SendCommand(const std::string& command) {

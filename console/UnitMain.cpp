@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextCursor>
 #include <QTimer>
 
 #include "CPortCtl.h"
@@ -175,6 +176,12 @@ void TForm1::WirePacket(TComDataPacket* framer, std::string_view handler) {
 void TForm1::SetOpenDialog(std::unique_ptr<TOpenDialog> dialog) {
     openDialog_ = std::move(dialog);
     LMDOpenDialog1 = openDialog_.get();
+}
+
+QTextCursor& TForm1::MonitorEnd() {
+    if (!monitorEnd_) monitorEnd_ = std::make_unique<QTextCursor>(RichEdit1->document());
+    monitorEnd_->movePosition(QTextCursor::End);
+    return *monitorEnd_;
 }
 
 void TForm1::Einstellungen1Click(QObject*) {}

@@ -26,6 +26,7 @@ class QLineEdit;
 class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
+class QTextCursor;
 class QTimer;
 class TComComboBox;
 class TComLed;
@@ -137,6 +138,10 @@ public:
     // The file-open dialog is a plain object owned by the window.
     void SetOpenDialog(std::unique_ptr<TOpenDialog> dialog);
 
+    // A cursor kept at the end of the monitor for appending: one that stays with the
+    // document costs far less per line than a new one each time.
+    QTextCursor& MonitorEnd();
+
     // Shows the connection warning; tests put their own in its place.
     std::function<void()> ShowConnectionWarning;
 
@@ -144,6 +149,7 @@ private:
     void ApplyConnectionView(bool connected);
 
     std::unique_ptr<TOpenDialog> openDialog_;
+    std::unique_ptr<QTextCursor> monitorEnd_;
     // Failed status queries report once, not once per tick.
     TReportGate pollGate_;
 };
