@@ -1,0 +1,37 @@
+#pragma once
+// The texts of the command channel: what goes on the wire, what goes into the monitor, and
+// where a received line belongs.
+
+#include <string>
+#include <string_view>
+
+// Single real-time bytes, written without a terminator.
+inline constexpr std::string_view kStatusQuery = "?";
+inline constexpr std::string_view kSoftReset = "\x18";
+
+// The first command after every connect: a known feed before any jog.
+inline constexpr std::string_view kConnectCommand = "F100";
+
+// A command line on the wire ends in CR, never LF.
+std::string WireLine(std::string_view command);
+
+// A monitor entry ends in CR LF.
+std::string MonitorEntry(std::string_view text);
+
+// A received line that begins with "<" is a status report; anything else, an empty line
+// included, is logged. No white space is trimmed first.
+bool IsStatusReport(std::string_view line);
+
+// The monitor shows one line break for each LF together with the CRs right before it, and
+// one for each other CR, so the controller's reply "ok" CR logged with CR LF shows as one
+// line "ok", and a bare LF as an empty line. Received bytes are shown one
+// character each (Latin-1), so no byte is ever dropped or refused.
+std::string MonitorLines(std::string_view entry);
+
+// RGB colours of the monitor's runs.
+struct TRgb {
+    unsigned char r, g, b;
+    bool operator==(const TRgb&) const = default;
+};
+inline constexpr TRgb kSentColour{0, 128, 0};
+inline constexpr TRgb kReceivedColour{0, 0, 0};

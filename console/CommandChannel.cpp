@@ -1,0 +1,50 @@
+// The command channel: lines out to the controller, lines in from it, and the monitor log.
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTextCursor>
+
+#include "ChannelText.h"
+#include "UnitMain.h"
+
+namespace {
+
+QTextCharFormat MonitorRun(TRgb colour) {
+    QTextCharFormat run;
+    run.setForeground(QColor(colour.r, colour.g, colour.b));
+    run.setFontFamilies({QStringLiteral("Arial")});
+    run.setFontPointSize(8);
+    return run;
+}
+
+}  // namespace
+
+void AddMonitorText(const std::string& text, TRgb colour) {
+    // A cursor of its own at the end: the operator's caret and the scroll position stay.
+    Form1->MonitorEnd().insertText(QString::fromLatin1(MonitorLines(text)), MonitorRun(colour));
+}
+
+void SendCommand(const std::string& command) {
+    // Logged first, so a line whose write fails is still in the monitor.
+    AddMonitorText(MonitorEntry(command), kSentColour);
+    Form1->ComPort1->WriteText(WireLine(command));
+}
+
+void TForm1::ComDataPacket1Packet(TObject*, const std::string& Str) {
+    if (IsStatusReport(Str)) {
+        ShowStatusReport(Str);
+        return;
+    }
+    AddMonitorText(MonitorEntry(Str), kReceivedColour);
+    RichEdit1->setFocus(Qt::OtherFocusReason);
+    RichEdit1->moveCursor(QTextCursor::End);
+    RichEdit1->ensureCursorVisible();
+    // As when tabbed into: the next key typed replaces the whole text.
+    EditManualInput->setFocus(Qt::TabFocusReason);
+    EditManualInput->selectAll();
+}
+
+void TForm1::btnterminalClearClick(QObject*) { RichEdit1->clear(); }
+
+void TForm1::btnSoftResetClick(QObject*) { ComPort1->WriteText(std::string(kSoftReset)); }

@@ -1,0 +1,187 @@
+#include "UnitMain.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextCursor>
+#include <QTimer>
+
+#include "CPortCtl.h"
+#include "GCodeGrid.h"
+#include "ImageButton.h"
+#include "OpenDialog.h"
+#include "SpinEdit.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+using ClickHandler = void (TForm1::*)(QObject*);
+struct NamedClick {
+    std::string_view name;
+    ClickHandler handler;
+};
+// The handlers a design may wire to a click, by name.
+constexpr NamedClick kClickHandlers[] = {
+    {"btnConnectPortClick", &TForm1::btnConnectPortClick},
+    {"btnterminalClearClick", &TForm1::btnterminalClearClick},
+    {"btnSoftResetClick", &TForm1::btnSoftResetClick},
+    {"Einstellungen1Click", &TForm1::Einstellungen1Click},
+};
+
+[[noreturn]] void UnknownHandler(std::string_view handler) {
+    throw Exception("The window has no event handler \"" + std::string(handler) + "\"");
+}
+
+void ShowWarningBox(QWidget* parent) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warnung"),
+                    QStringLiteral(" Serial Connection Error "), QMessageBox::Ok, parent);
+    box.exec();
+}
+
+}  // namespace
+
+TForm1::TForm1() : QMainWindow(nullptr), TComponent(nullptr) {
+    SetName("Form1");
+    ShowConnectionWarning = [this] { ShowWarningBox(this); };
+}
+
+TForm1::~TForm1() {
+    // Nothing ticks or is delivered into a window that is going: stop the poll, then close
+    // the link while every control is still there, since closing serves the deliveries the
+    // event thread still has in hand. An error while closing has nobody left to read it.
+    if (Timer1) Timer1->stop();
+    if (ComPort1) {
+        try {
+            ComPort1->SetConnected(false);
+        } catch (...) {
+        }
+    }
+    DestroyComponent();
+    if (Form1 == this) Form1 = nullptr;
+}
+
+namespace {
+
+template <typename T>
+void Find(const QObject& form, T*& field, const char* name) {
+    field = form.findChild<T*>(QString::fromLatin1(name));
+    if (!field) throw Exception(std::string("The window has no control \"") + name + "\"");
+}
+
+}  // namespace
+
+#define TARNWICK_FIND(field) Find(*this, field, #field)
+
+void TForm1::FindFields() {
+    TARNWICK_FIND(LMDSimplePanel1);
+    TARNWICK_FIND(GroupBoxInterface);
+    TARNWICK_FIND(GroupBoxProcessDisplay);
+    TARNWICK_FIND(GroupBoxMonitor);
+    TARNWICK_FIND(GroupBoxManualProcessing);
+    TARNWICK_FIND(GroupBoxGCode);
+    TARNWICK_FIND(Label3);
+    TARNWICK_FIND(Label4);
+    TARNWICK_FIND(ComComboBox1);
+    TARNWICK_FIND(ComComboBox2);
+    TARNWICK_FIND(ComLed1);
+    TARNWICK_FIND(btnComConnect);
+    TARNWICK_FIND(labelStatus1);
+    TARNWICK_FIND(labelXwDisplay);
+    TARNWICK_FIND(labelYwDisplay);
+    TARNWICK_FIND(labelZwDisplay);
+    TARNWICK_FIND(Label8);
+    TARNWICK_FIND(Label9);
+    TARNWICK_FIND(Label10);
+    TARNWICK_FIND(RichEdit1);
+    TARNWICK_FIND(labelStatus2);
+    TARNWICK_FIND(btnterminalClear);
+    TARNWICK_FIND(Label1);
+    TARNWICK_FIND(Label2);
+    TARNWICK_FIND(Label5);
+    TARNWICK_FIND(EditManualInput);
+    TARNWICK_FIND(btnYplus);
+    TARNWICK_FIND(btnManXminus);
+    TARNWICK_FIND(btnManXplus);
+    TARNWICK_FIND(btnYminus);
+    TARNWICK_FIND(btnGoHome);
+    TARNWICK_FIND(btnManZplus);
+    TARNWICK_FIND(btnManZminus);
+    TARNWICK_FIND(btnSoftReset);
+    TARNWICK_FIND(btnSendH);
+    TARNWICK_FIND(btnSendC);
+    TARNWICK_FIND(btnSendX);
+    TARNWICK_FIND(btnManG);
+    TARNWICK_FIND(btnManDollar);
+    TARNWICK_FIND(btnManDollarDollar);
+    TARNWICK_FIND(btnMotorRechts);
+    TARNWICK_FIND(btnMotorLinks);
+    TARNWICK_FIND(btnStop2);
+    TARNWICK_FIND(editManualmm);
+    TARNWICK_FIND(btnSetZero);
+    TARNWICK_FIND(btnIncSteps1);
+    TARNWICK_FIND(btnIncSteps10);
+    TARNWICK_FIND(btnIncSteps01);
+    TARNWICK_FIND(btnIncStep001);
+    TARNWICK_FIND(editFeed);
+    TARNWICK_FIND(btnMotorStop);
+    TARNWICK_FIND(JvStringGrid1);
+    TARNWICK_FIND(JvXPButton6);
+    TARNWICK_FIND(btnStartProcess);
+    TARNWICK_FIND(btnStop1);
+    TARNWICK_FIND(AdvMainMenu1);
+    TARNWICK_FIND(Timer1);
+}
+
+#undef TARNWICK_FIND
+
+void TForm1::WireClick(QObject* control, std::string_view handler) {
+    for (const NamedClick& entry : kClickHandlers) {
+        if (entry.name != handler) continue;
+        const ClickHandler method = entry.handler;
+        auto run = [this, control, method] {
+            framework::Guarded([&] { (this->*method)(control); });
+        };
+        if (auto* button = qobject_cast<QAbstractButton*>(control))
+            QObject::connect(button, &QAbstractButton::clicked, this, run);
+        else if (auto* action = qobject_cast<QAction*>(control))
+            QObject::connect(action, &QAction::triggered, this, run);
+        else
+            throw Exception("\"" + std::string(handler) + "\" needs a button or a menu entry");
+        return;
+    }
+    UnknownHandler(handler);
+}
+
+void TForm1::WireTimer(QTimer* timer, std::string_view handler) {
+    if (handler != "Timer1Timer") UnknownHandler(handler);
+    // The poll's own gate is its guard: a failed query is reported once, not once per tick.
+    QObject::connect(timer, &QTimer::timeout, this,
+                     [this, timer] { pollGate_.Run([&] { Timer1Timer(timer); }); });
+}
+
+void TForm1::WirePacket(TComDataPacket* framer, std::string_view handler) {
+    if (handler != "ComDataPacket1Packet") UnknownHandler(handler);
+    framer->OnPacket = [this](TObject* sender, const std::string& line) {
+        framework::Guarded([&] { ComDataPacket1Packet(sender, line); });
+    };
+}
+
+void TForm1::SetOpenDialog(std::unique_ptr<TOpenDialog> dialog) {
+    openDialog_ = std::move(dialog);
+    LMDOpenDialog1 = openDialog_.get();
+}
+
+QTextCursor& TForm1::MonitorEnd() {
+    if (!monitorEnd_) monitorEnd_ = std::make_unique<QTextCursor>(RichEdit1->document());
+    monitorEnd_->movePosition(QTextCursor::End);
+    return *monitorEnd_;
+}
+
+void TForm1::Einstellungen1Click(QObject*) {}

@@ -1,0 +1,166 @@
+#pragma once
+// The console's one window: its controls and components, and its event handlers.
+//
+// The window is composed from its design description (app/), which constructs every control
+// under its name; the form then finds its fields by those names and wires each event to the
+// handler the description names. The handlers live in one source file per concern:
+// CommandChannel.cpp, Status.cpp, Connection.cpp. Every handler runs through one guard, so an
+// error it does not catch goes to the default error report and the window stays usable.
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "CPort.h"
+#include "ComDataPacket.h"
+#include "Component.h"
+#include "ChannelText.h"
+#include "ReportGate.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenuBar;
+class QPlainTextEdit;
+class QPushButton;
+class QTextCursor;
+class QTimer;
+class TComComboBox;
+class TComLed;
+class TGCodeGrid;
+class TImageButton;
+class TOpenDialog;
+class TSpinEdit;
+
+class TForm1 : public QMainWindow, public TComponent {
+public:
+    TForm1();
+    ~TForm1() override;
+    const char* ClassName() const override { return "TForm1"; }
+
+    // --- background and group boxes ---
+    QWidget* LMDSimplePanel1 = nullptr;
+    QGroupBox* GroupBoxInterface = nullptr;
+    QGroupBox* GroupBoxProcessDisplay = nullptr;
+    QGroupBox* GroupBoxMonitor = nullptr;
+    QGroupBox* GroupBoxManualProcessing = nullptr;
+    QGroupBox* GroupBoxGCode = nullptr;
+
+    // --- " Serial Interface " ---
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    TComComboBox* ComComboBox1 = nullptr;
+    TComComboBox* ComComboBox2 = nullptr;
+    TComLed* ComLed1 = nullptr;
+    QPushButton* btnComConnect = nullptr;
+
+    // --- " Process Display " ---
+    QLabel* labelStatus1 = nullptr;
+    QLabel* labelXwDisplay = nullptr;
+    QLabel* labelYwDisplay = nullptr;
+    QLabel* labelZwDisplay = nullptr;
+    QLabel* Label8 = nullptr;
+    QLabel* Label9 = nullptr;
+    QLabel* Label10 = nullptr;
+
+    // --- " Monitor " ---
+    QPlainTextEdit* RichEdit1 = nullptr;
+    QLabel* labelStatus2 = nullptr;
+    QPushButton* btnterminalClear = nullptr;
+
+    // --- " Manual Process " ---
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* EditManualInput = nullptr;
+    TImageButton* btnYplus = nullptr;
+    TImageButton* btnManXminus = nullptr;
+    TImageButton* btnManXplus = nullptr;
+    TImageButton* btnYminus = nullptr;
+    TImageButton* btnGoHome = nullptr;
+    TImageButton* btnManZplus = nullptr;
+    TImageButton* btnManZminus = nullptr;
+    QPushButton* btnSoftReset = nullptr;
+    QPushButton* btnSendH = nullptr;
+    QPushButton* btnSendC = nullptr;
+    QPushButton* btnSendX = nullptr;
+    QPushButton* btnManG = nullptr;
+    QPushButton* btnManDollar = nullptr;
+    QPushButton* btnManDollarDollar = nullptr;
+    TImageButton* btnMotorRechts = nullptr;
+    TImageButton* btnMotorLinks = nullptr;
+    TImageButton* btnStop2 = nullptr;
+    TSpinEdit* editManualmm = nullptr;
+    QPushButton* btnSetZero = nullptr;
+    QPushButton* btnIncSteps1 = nullptr;
+    QPushButton* btnIncSteps10 = nullptr;
+    QPushButton* btnIncSteps01 = nullptr;
+    QPushButton* btnIncStep001 = nullptr;
+    TSpinEdit* editFeed = nullptr;
+    TImageButton* btnMotorStop = nullptr;
+
+    // --- " G-Code File Process " ---
+    TGCodeGrid* JvStringGrid1 = nullptr;
+    TImageButton* JvXPButton6 = nullptr;
+    TImageButton* btnStartProcess = nullptr;
+    TImageButton* btnStop1 = nullptr;
+
+    // --- menu and non-visual components ---
+    QMenuBar* AdvMainMenu1 = nullptr;
+    TComPort* ComPort1 = nullptr;
+    TComDataPacket* ComDataPacket1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    TOpenDialog* LMDOpenDialog1 = nullptr;
+
+    // --- event handlers ---
+    // Command channel (CommandChannel.cpp)
+    void ComDataPacket1Packet(TObject* Sender, const std::string& Str);
+    void btnterminalClearClick(QObject* Sender);
+    void btnSoftResetClick(QObject* Sender);
+    // Status (Status.cpp)
+    void Timer1Timer(QObject* Sender);
+    // Connection (Connection.cpp)
+    void btnConnectPortClick(QObject* Sender);
+    // The menu entry "Einstellungen": it has no function yet.
+    void Einstellungen1Click(QObject* Sender);
+
+    // --- composition, used by the design loader ---
+    // Finds every field above among the window's children by its name; throws for one that
+    // is missing or of another kind.
+    void FindFields();
+    // Wires a control's event to the handler of that name; throws for an unknown name.
+    void WireClick(QObject* control, std::string_view handler);
+    void WireTimer(QTimer* timer, std::string_view handler);
+    void WirePacket(TComDataPacket* framer, std::string_view handler);
+    // The file-open dialog is a plain object owned by the window.
+    void SetOpenDialog(std::unique_ptr<TOpenDialog> dialog);
+
+    // A cursor kept at the end of the monitor for appending: one that stays with the
+    // document costs far less per line than a new one each time.
+    QTextCursor& MonitorEnd();
+
+    // Shows the connection warning; tests put their own in its place.
+    std::function<void()> ShowConnectionWarning;
+
+private:
+    void ApplyConnectionView(bool connected);
+
+    std::unique_ptr<TOpenDialog> openDialog_;
+    std::unique_ptr<QTextCursor> monitorEnd_;
+    // Failed status queries report once, not once per tick.
+    TReportGate pollGate_;
+};
+
+// The one window, for the routines below; null while there is none.
+extern TForm1* Form1;
+
+// Logs the command in green, then writes it with a CR.
+void SendCommand(const std::string& command);
+// Appends `text` (with whatever line ending the caller gives) at the end of the monitor in
+// "Arial" 8 pt and the given colour; neither scrolls nor moves focus.
+void AddMonitorText(const std::string& text, TRgb colour);
+// Applies one status report line to the five status labels.
+void ShowStatusReport(const std::string& line);

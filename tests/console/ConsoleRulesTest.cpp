@@ -1,0 +1,110 @@
+// The console's rules, without a window: status reports, channel texts, connection states
+// and the gate that keeps the poll from stacking error reports.
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "ChannelText.h"
+#include "ConnectionView.h"
+#include "ReportGate.h"
+#include "StatusReport.h"
+
+namespace {
+
+const TStatusTexts kStart{" ----- ", " ----- ", " ----- ", " ----- ", " ----- "};
+
+struct StatusCase {
+    const char* what;
+    TStatusTexts before;
+    std::string line;
+    TStatusTexts after;
+};
+
+TEST(StatusReport, EveryLineGivesItsDefinedTexts) {
+    const TStatusTexts busy{"Busy", "Busy", "9", "9", "9"};
+    const StatusCase cases[] = {
+        {"worked example", kStart, "<Idle,MPos:1.000,2.000,3.000,WPos:1.000,2.000,3.000>\r",
+         {"Idle", "Idle", "1,000", "2,000", "3,000"}},
+        {"running", kStart, "<Run,MPos:5.000,0.000,-1.500,WPos:5.000,0.000,-1.500>\r",
+         {"Busy", "Busy", "5,000", "0,000", "-1,500"}},
+        {"unknown state keeps the state", busy,
+         "<Hold,MPos:0.000,0.000,0.000,WPos:2.500,0.000,0.000>\r",
+         {"Busy", "Busy", "2,500", "0,000", "0,000"}},
+        {"unknown state at start", kStart,
+         "<Hold,MPos:0.000,0.000,0.000,WPos:2.500,0.000,0.000>\r",
+         {" ----- ", " ----- ", "2,500", "0,000", "0,000"}},
+        {"fields after the position", kStart,
+         "<Idle,MPos:0.000,0.000,0.000,WPos:0.000,0.000,0.000,Buf:0,RX:0>\r",
+         {"Idle", "Idle", "0,000", "0,000", "0,000,Buf:0,RX:0"}},
+        {"no W", busy, "<Idle>\r", {"Idle", "Idle", "", "", "e"}},
+        {"no >", kStart, "<Idle,MPos:1,2,3,WPos:1.5,2.5,3.5\r",
+         {"Idle", "Idle", "1,5", "2,5", ""}},
+        {"< alone", busy, "<", {"Busy", "Busy", "", "", ""}},
+        {"more digits", kStart, "<Run,MPos:0,0,0,WPos:-123.4567,0.1,7>",
+         {"Busy", "Busy", "-123,4567", "0,1", "7"}},
+        {"case counts", busy, "<idle,WPos:1,2,3>", {"Busy", "Busy", "1", "2", "3"}},
+        {"one comma only", kStart, "<Run,WPos:4.2,5>", {"Busy", "Busy", "4,2", "", "4,2,5"}},
+    };
+    for (const StatusCase& c : cases)
+        EXPECT_EQ(ParseStatusReport(c.before, c.line), c.after) << c.what;
+}
+
+TEST(StatusReport, OnlyTwoHundredCharactersAfterTheTagCount) {
+    const std::string longX(300, '1');
+    const TStatusTexts shown = ParseStatusReport(kStart, "<Idle,WPos:" + longX + ",2,3>");
+    EXPECT_EQ(shown.X, "");  // no comma within reach
+    EXPECT_EQ(shown.Z, "");
+}
+
+TEST(ChannelText, WireAndMonitorForms) {
+    EXPECT_EQ(WireLine("$$"), "$$\r");
+    EXPECT_EQ(WireLine(""), "\r");
+    EXPECT_EQ(MonitorEntry("F100"), "F100\r\n");
+
+    const struct {
+        std::string line;
+        bool status;
+    } routes[] = {{"<Idle>", true}, {"<", true}, {"", false}, {" <Idle>", false}, {"ok\r", false}};
+    for (const auto& r : routes) EXPECT_EQ(IsStatusReport(r.line), r.status) << r.line;
+
+    const struct {
+        std::string entry, shown;
+    } lines[] = {
+        {"ok\r\r\n", "ok\n"},           // the controller's CR before the logged CR LF
+        {"\r\n", "\n"},                 // a bare LF received
+        {"a\rb\r\n", "a\nb\n"},         // a lone CR breaks the line
+        {"a\nb", "a\nb"},
+        {std::string("\0x\xff\r\n", 5), std::string("\0x\xff\n", 4)},  // every byte kept
+    };
+    for (const auto& l : lines) EXPECT_EQ(MonitorLines(l.entry), l.shown);
+}
+
+TEST(ConnectionView, ConnectedEnablesWhatNeedsTheLink) {
+    EXPECT_EQ(ConnectionViewFor(true), (TConnectionView{"Disconnect", true, true, true, true, true}));
+    EXPECT_EQ(ConnectionViewFor(false), (TConnectionView{"Connect", false, false, false, false, false}));
+}
+
+TEST(ReportGate, ARunWhileItsReportIsOnScreenIsSkipped) {
+    TReportGate gate;
+    int runs = 0, reports = 0, runsDuringReport = 0;
+    framework::SetDefaultErrorReport([&](const std::string& message) {
+        ++reports;
+        EXPECT_EQ(message, "gone");
+        EXPECT_TRUE(gate.ReportOnScreen());
+        // What the modal report's own event loop would do: the action fires again.
+        const int before = runs;
+        gate.Run([&] { ++runs; });
+        runsDuringReport += runs - before;
+    });
+    gate.Run([&] { ++runs; throw std::runtime_error("gone"); });
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(runsDuringReport, 0);
+    EXPECT_FALSE(gate.ReportOnScreen());
+    gate.Run([&] { ++runs; });  // dismissed: the action runs again
+    EXPECT_EQ(runs, 2);
+    framework::SetDefaultErrorReport(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,193 @@
+// The G-code grid: initial shape, loading, the G-code layout, bad files and the draw hook.
+
+#include <QHeaderView>
+#include <QImage>
+#include <QPainter>
+#include <string>
+#include <vector>
+
+#include "GCodeGrid.h"
+#include "QtTestSupport.h"
+#include "TempDir.h"
+
+namespace {
+
+using consoletest::TempDir;
+using controlstest::QtTest;
+using Row = std::vector<std::string>;
+
+Row RowOf(const TGCodeGrid& g, int row) {
+    Row cells;
+    for (int col = 0; col < g.ColCount(); ++col) cells.push_back(g.Cells(col, row));
+    return cells;
+}
+
+std::vector<int> Widths(const TGCodeGrid& g) {
+    std::vector<int> w;
+    for (int col = 0; col < g.ColCount(); ++col) w.push_back(g.ColWidths(col));
+    return w;
+}
+
+// What the window's load button does after the dialog.
+void LoadGCode(TGCodeGrid& g, const std::string& path) {
+    TGCodeGrid::UpdateScope update(g);
+    g.LoadCsvFile(path, ';', '"', true);
+    g.ShowAsGCodeTable();
+}
+
+const Row kHeader{" Command", " Sent", " Accept", " Comment"};
+
+using GCodeGridTest = QtTest;
+
+TEST_F(GCodeGridTest, StartsWithFourColumnsOfEightEmptyRows) {
+    TGCodeGrid g;
+    EXPECT_EQ(g.ColCount(), 4);
+    EXPECT_EQ(g.RowCount(), 8);
+    EXPECT_EQ(Widths(g), (std::vector<int>{360, 72, 70, 143}));
+    for (int row = 0; row < 8; ++row) EXPECT_EQ(RowOf(g, row), Row(4, ""));
+    EXPECT_EQ(g.horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(g.selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(g.horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
+}
+
+TEST_F(GCodeGridTest, LoadsLinesIntoRowsUnderTheHeader) {
+    const TempDir dir;
+    const std::string path = dir.File(
+        "job.nc",
+        "G1 X10 Y5 ; move to start\r\nG0 X0;\"a;b\";c\rX\"1;2\n\"ab\"cd;\"a\"\"b\";\"abc\r\n"
+        "A;B;C;D;E\r\n\r\nN1 G71\r\n");
+    TGCodeGrid g;
+    g.SetDesignScale(1.25);
+    g.SetDefaultColWidth(80);
+    g.SetColWidths(0, 450);
+    LoadGCode(g, path);
+
+    const std::vector<Row> rows = {
+        kHeader,
+        {"G1 X10 Y5 ", " move to start", "", ""},
+        {"G0 X0", "a;b", "c", ""},
+        {"X\"1;2", "", "", ""},
+        {"ab", "a\"b", "abc", ""},
+        {"A", "B", "C", "D"},
+        {"", "", "", ""},
+        {"N1 G71", "", "", ""},
+    };
+    ASSERT_EQ(g.RowCount(), static_cast<int>(rows.size()));
+    ASSERT_EQ(g.ColCount(), 4);
+    for (int row = 0; row < g.RowCount(); ++row) EXPECT_EQ(RowOf(g, row), rows[row]) << row;
+    EXPECT_EQ(Widths(g), (std::vector<int>{450, 80, 80, 175}));
+    EXPECT_EQ(g.horizontalHeader()->sectionSize(3), 175);
+}
+
+TEST_F(GCodeGridTest, ShortFilesAndNoLinesAtAll) {
+    const TempDir dir;
+    struct Case {
+        const char* bytes;
+        std::vector<Row> rows;
+    };
+    const Case cases[] = {
+        {"", {kHeader, Row(4, "")}},
+        {"\n", {kHeader, Row(4, "")}},
+        {"G0", {kHeader, {"G0", "", "", ""}}},
+    };
+    for (const auto& c : cases) {
+        TGCodeGrid g;
+        LoadGCode(g, dir.File("f.nc", c.bytes));
+        ASSERT_EQ(g.RowCount(), static_cast<int>(c.rows.size())) << c.bytes;
+        for (int row = 0; row < g.RowCount(); ++row) EXPECT_EQ(RowOf(g, row), c.rows[row]);
+    }
+}
+
+TEST_F(GCodeGridTest, AShortFileAfterALongOneLeavesNothingOfTheFirst) {
+    const TempDir dir;
+    std::string longFile;
+    for (int i = 0; i < 50; ++i) longFile += "OLD;OLD;OLD;OLD;OLD;OLD\n";
+    TGCodeGrid g;
+    LoadGCode(g, dir.File("long.nc", longFile));
+    g.SetCells(2, 7, "OLD");
+    LoadGCode(g, dir.File("short.nc", "G0\n"));
+    ASSERT_EQ(g.RowCount(), 2);
+    ASSERT_EQ(g.ColCount(), 4);
+    for (int row = 0; row < 60; ++row)
+        for (int col = 0; col < 8; ++col) EXPECT_EQ(g.Cells(col, row).find("OLD"), std::string::npos);
+}
+
+TEST_F(GCodeGridTest, AFileThatCannotBeReadLeavesTheGridAsItWas) {
+    const TempDir dir;
+    TGCodeGrid g;
+    LoadGCode(g, dir.File("job.nc", "G0;first\n"));
+    const std::string missing = dir.Path() + "/gone.nc";
+    try {
+        LoadGCode(g, missing);
+        ADD_FAILURE() << "no error";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Message(),
+                  "Datei " + missing + " kann nicht geöffnet werden. No such file or directory");
+    }
+    EXPECT_EQ(g.RowCount(), 2);
+    EXPECT_EQ(RowOf(g, 0), kHeader);
+    EXPECT_EQ(RowOf(g, 1), (Row{"G0", "first", "", ""}));
+}
+
+TEST_F(GCodeGridTest, BinaryAndHugeLinesGiveADefinedGrid) {
+    const TempDir dir;
+    using namespace std::string_literals;
+    TGCodeGrid g;
+    g.resize(678, 369);
+    g.show();
+
+    LoadGCode(g, dir.File("bin.nc", "G1;\xff\xfe\r\x01\x02\0tail\nmore"s));
+    EXPECT_EQ(g.RowCount(), 3);
+    EXPECT_EQ(RowOf(g, 2), (Row{"\x01\x02", "", "", ""}));
+    (void)g.grab();
+
+    const std::string line(10u << 20, 'X');
+    LoadGCode(g, dir.File("huge.nc", line));
+    EXPECT_EQ(g.RowCount(), 2);
+    EXPECT_EQ(g.Cells(0, 1), line);
+    const QImage shot = g.grab().toImage();  // draws a screenful of the line, not all of it
+    EXPECT_FALSE(shot.isNull());
+}
+
+// Paints cells whose whole text is "N1 G71" yellow with maroon text, as the window does.
+void HighlightN1G71(TGCodeGrid& g, int col, int row, const QRect& rect) {
+    if (g.Cells(col, row) != "N1 G71") return;
+    QPainter& p = *g.Canvas();
+    p.fillRect(rect, QColor(255, 255, 0));
+    p.setPen(QColor(128, 0, 0));
+    p.drawText(rect, Qt::AlignLeft | Qt::AlignTop, QString::fromUtf8(g.Cells(col, row)));
+}
+
+TEST_F(GCodeGridTest, DrawHookSeesEveryCellTheHeaderIncluded) {
+    const TempDir dir;
+    TGCodeGrid g;
+    g.resize(678, 369);
+    g.OnDrawCell = [&g](TObject* sender, int col, int row, const QRect& rect, TGridDrawState) {
+        EXPECT_EQ(sender, static_cast<TObject*>(&g));
+        HighlightN1G71(g, col, row, rect);
+    };
+    LoadGCode(g, dir.File("h.nc", "N1 G71\r\nN1 G71 ;x\r\nn1 g71\r\nG0;N1 G71\r\n"));
+    g.SetCells(2, 0, "N1 G71");
+    g.selectRow(3);
+    g.show();
+    const QImage shot = g.grab().toImage();
+
+    const QColor yellow(255, 255, 0);
+    struct Case {
+        int col, row;
+        bool yellow;
+    };
+    const Case cases[] = {
+        {0, 1, true},  {0, 2, false}, {0, 3, false}, {1, 4, true},
+        {2, 0, true},  {1, 0, false}, {0, 4, false}, {1, 3, false},
+    };
+    for (const auto& c : cases) {
+        const QRect r = g.CellRect(c.col, c.row);
+        ASSERT_FALSE(r.isEmpty()) << c.col << "," << c.row;
+        // Right of any text, inside the cell.
+        const QColor seen = shot.pixelColor(r.right() - 3, r.center().y());
+        EXPECT_EQ(seen == yellow, c.yellow) << c.col << "," << c.row << " " << seen.name().toStdString();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+// The numeric field: keys, steps, range, focus-out rules and locale texts, offscreen.
+
+#include <QFocusEvent>
+#include <QLocale>
+#include <QTest>
+
+#include "JogLine.h"
+#include "QtTestSupport.h"
+#include "SpinEdit.h"
+
+namespace {
+
+using controlstest::QtTest;
+
+class LocaleScope {
+public:
+    explicit LocaleScope(const QLocale& locale) { QLocale::setDefault(locale); }
+    ~LocaleScope() { QLocale::setDefault(saved_); }
+    LocaleScope(const LocaleScope&) = delete;
+    LocaleScope& operator=(const LocaleScope&) = delete;
+
+private:
+    QLocale saved_;
+};
+
+struct Locales {
+    QLocale locale;
+    const char* tenth;  // 0.1 as the field shows it
+};
+const Locales kLocales[] = {{QLocale(QLocale::German, QLocale::Germany), "0,1"},
+                            {QLocale::c(), "0.1"}};
+
+// The distance field of the manual panel.
+void MakeDistance(TSpinEdit& e) {
+    e.SetValueType(vtFloat);
+    e.SetIncrement(0.01);
+    e.SetPageIncrement(0.1);
+    e.SetMaxValue(1000);
+    e.SetValue(0);
+    e.show();
+}
+
+void LoseFocus(TSpinEdit& e) {
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    QCoreApplication::sendEvent(&e, &out);
+}
+
+using SpinEditTest = QtTest;
+
+TEST_F(SpinEditTest, KeysStepWithinTheRangeInTheLocalesFormat) {
+    for (const auto& l : kLocales) {
+        LocaleScope scope(l.locale);
+        const std::string separator = QLocale().decimalPoint().toStdString();
+        TSpinEdit e;
+        MakeDistance(e);
+        for (int i = 0; i < 10; ++i) QTest::keyClick(&e, Qt::Key_Up);
+        EXPECT_EQ(e.Text(), l.tenth);
+        EXPECT_EQ(jog::XYLine(" G1 X", e.Value(), 100, separator), "G91 F100 G1 X0.1");
+
+        QTest::keyClick(&e, Qt::Key_PageUp);
+        EXPECT_DOUBLE_EQ(e.Value(), 0.2);
+        e.SetIncrement(10);  // what the "10" button does: the value stays
+        EXPECT_DOUBLE_EQ(e.Value(), 0.2);
+        QTest::keyClick(&e, Qt::Key_Up);
+        EXPECT_DOUBLE_EQ(e.Value(), 10.2);
+        e.SetValue(995);
+        QTest::keyClick(&e, Qt::Key_Up);
+        EXPECT_EQ(e.Text(), "1000");
+        e.SetValue(0.05);
+        QTest::keyClick(&e, Qt::Key_PageDown);
+        EXPECT_EQ(e.Text(), "0");
+    }
+}
+
+TEST_F(SpinEditTest, TypingTakesEitherPointKeyAsTheSeparatorAndRejectsLetters) {
+    for (const auto& l : kLocales) {
+        LocaleScope scope(l.locale);
+        TSpinEdit e;
+        MakeDistance(e);
+        e.SetText("");
+        QTest::keyClicks(&e, "0x.5");  // x is refused
+        EXPECT_DOUBLE_EQ(e.Value(), 0.5) << e.Text();
+        e.SetText("");
+        QTest::keyClicks(&e, "0,25");
+        EXPECT_DOUBLE_EQ(e.Value(), 0.25) << e.Text();
+    }
+}
+
+TEST_F(SpinEditTest, FocusOutRules) {
+    LocaleScope scope(QLocale(QLocale::German, QLocale::Germany));
+    TSpinEdit distance;
+    MakeDistance(distance);
+    TSpinEdit feed;
+    feed.SetValueType(vtInteger);
+    feed.SetIncrement(10);
+    feed.SetPageIncrement(100);
+    feed.SetMaxValue(1000);
+    feed.SetValue(100);
+
+    struct Case {
+        TSpinEdit* field;
+        const char* typed;
+        double readBefore;  // what a handler reads while the field still has focus
+        const char* after;
+    };
+    const Case cases[] = {
+        {&distance, "2500", 2500, "1000"}, {&distance, "0,50", 0.5, "0,5"},
+        {&distance, "1,", 1, "1"},         {&distance, "-", 0, "0"},
+        {&distance, "", 0, "0"},           {&feed, "1500", 1500, "1000"},
+        {&feed, "0100", 100, "0100"},      {&feed, "12,5", 0, "12,5"},
+        {&feed, "", 0, "0"},               {&feed, "-20", -20, "0"},
+    };
+    for (const auto& c : cases) {
+        c.field->SetText(c.typed);
+        EXPECT_DOUBLE_EQ(c.field->Value(), c.readBefore) << c.typed;
+        LoseFocus(*c.field);
+        EXPECT_EQ(c.field->Text(), c.after) << c.typed;
+    }
+}
+
+}  // namespace
