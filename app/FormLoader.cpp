@@ -1,9 +1,7 @@
 #include "FormLoader.h"
 
 #include <QApplication>
-#include <QDoubleSpinBox>
 #include <QGroupBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -11,8 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QSpinBox>
-#include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
 #include <vector>
@@ -22,7 +18,9 @@
 #include "ChannelText.h"
 #include "CPortCtl.h"
 #include "ImageButton.h"
+#include "GCodeGrid.h"
 #include "OpenDialog.h"
+#include "SpinEdit.h"
 #include "UnitMain.h"
 #include "design/Design.h"
 
@@ -168,6 +166,7 @@ QWidget* Loader::ConstructControl(const Control& c, QWidget* parent) {
     case Kind::Edit: {
         auto* edit = new QLineEdit(parent);
         ApplyLook(edit, c.font, c.background, QPalette::Text, QPalette::Base);
+        if (*c.onKeyDown) form_.WireKeyDown(edit, c.onKeyDown);
         return edit;
     }
     case Kind::ImageButton: return ConstructImageButton(c, parent);
@@ -228,21 +227,14 @@ QWidget* Loader::ConstructImageButton(const Control& c, QWidget* parent) {
 }
 
 QWidget* Loader::ConstructSpin(const Control& c, QWidget* parent) {
-    QAbstractSpinBox* spin = nullptr;
-    if (c.kind == Kind::DecimalSpin) {
-        auto* d = new QDoubleSpinBox(parent);
-        d->setDecimals(2);
-        d->setRange(0, c.maximum);
-        d->setSingleStep(c.step);
-        d->setValue(c.value);
-        spin = d;
-    } else {
-        auto* w = new QSpinBox(parent);
-        w->setRange(0, static_cast<int>(c.maximum));
-        w->setSingleStep(static_cast<int>(c.step));
-        w->setValue(static_cast<int>(c.value));
-        spin = w;
-    }
+    auto* spin = new TSpinEdit(&form_, parent);
+    spin->SetName(c.name);
+    spin->SetValueType(c.kind == Kind::DecimalSpin ? vtFloat : vtInteger);
+    spin->SetMinValue(0);
+    spin->SetMaxValue(c.maximum);
+    spin->SetIncrement(c.step);
+    spin->SetPageIncrement(c.pageStep);
+    spin->SetValue(c.value);
     spin->setAlignment(c.align);
     spin->setFrame(!c.flat);
     ApplyLook(spin, c.font, c.background, QPalette::Text, QPalette::Base);
@@ -250,20 +242,17 @@ QWidget* Loader::ConstructSpin(const Control& c, QWidget* parent) {
 }
 
 QWidget* Loader::ConstructGrid(const Control& c, QWidget* parent) {
-    // The fixed first row is the header.
-    auto* grid = new QTableWidget(c.rows - c.fixedRows, c.columns, parent);
+    auto* grid = new TGCodeGrid(&form_, parent);
+    grid->SetName(c.name);
     ApplyLook(grid, c.font, c.background, QPalette::Text, QPalette::Base);
-    grid->setHorizontalHeaderLabels(QStringList(c.columns, QString()));
-    grid->horizontalHeader()->setFont(MakeFont(c.headerFont, grid->font()));
-    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    grid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    grid->horizontalHeader()->setFixedHeight(S(c.rowHeight));
-    grid->verticalHeader()->hide();
-    grid->verticalHeader()->setDefaultSectionSize(S(c.rowHeight));
-    for (int i = 0; i < c.columns; ++i) grid->setColumnWidth(i, S(c.columnWidths[i]));
-    grid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    grid->SetFixedFont(MakeFont(c.headerFont, grid->font()));
+    grid->SetDesignScale(scale_);
+    grid->SetDefaultRowHeight(S(c.rowHeight));
+    grid->SetDefaultColWidth(S(c.defaultColumnWidth));
+    grid->SetColCount(c.columns);
+    grid->SetRowCount(c.rows);  // the first row is the fixed header row
+    for (int i = 0; i < c.columns; ++i) grid->SetColWidths(i, S(c.columnWidths[i]));
+    if (*c.onDrawCell) form_.WireDrawCell(grid, c.onDrawCell);
     return grid;
 }
 

@@ -98,6 +98,10 @@ struct Control {
     int columns = 0, rows = 0, fixedRows = 0, rowHeight = 0;
     std::array<int, 4> columnWidths{};
     Font headerFont{};
+    int defaultColumnWidth = 64;  // of a column that comes into being later
+    // Key-down handler (one-line text box) and draw-cell handler (grid); empty: not wired.
+    const char* onKeyDown = "";
+    const char* onDrawCell = "";
 };
 
 struct GroupBox {

@@ -2,7 +2,6 @@
 // rule, the menu, disabled panels, the connection warning and the default error report.
 
 #include <QAbstractButton>
-#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -10,13 +9,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 
 #include "CPortCtl.h"
 #include "FakeTtyClass.h"
 #include "ImageButton.h"
+#include "SpinEdit.h"
 #include "WindowTestSupport.h"
 
 namespace {
@@ -45,8 +44,8 @@ TEST_F(WindowTest, StartsDisconnectedWithEverythingInItsFirstState) {
     for (QLabel* label : {f.labelStatus1, f.labelStatus2, f.labelXwDisplay, f.labelYwDisplay, f.labelZwDisplay})
         EXPECT_EQ(label->text(), QStringLiteral(" ----- "));
     EXPECT_EQ(f.RichEdit1->toPlainText(), QStringLiteral("\n"));  // one empty line
-    EXPECT_EQ(f.editManualmm->value(), 0.0);
-    EXPECT_EQ(f.editFeed->value(), 100);
+    EXPECT_EQ(f.editManualmm->Text(), "0");
+    EXPECT_EQ(f.editFeed->Text(), "100");
     EXPECT_EQ(f.btnYplus->toolTip(), QStringLiteral("+ Y"));
     EXPECT_EQ(f.btnYplus->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_EQ(f.btnStop2->cursor().shape(), Qt::ArrowCursor);
