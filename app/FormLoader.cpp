@@ -17,8 +17,8 @@
 #include "ButtonGlyphs.h"
 #include "ChannelText.h"
 #include "CPortCtl.h"
-#include "ImageButton.h"
 #include "GCodeGrid.h"
+#include "ImageButton.h"
 #include "OpenDialog.h"
 #include "SpinEdit.h"
 #include "UnitMain.h"
@@ -227,13 +227,13 @@ QWidget* Loader::ConstructImageButton(const Control& c, QWidget* parent) {
 }
 
 QWidget* Loader::ConstructSpin(const Control& c, QWidget* parent) {
-    auto* spin = new TSpinEdit(&form_, parent);
+    auto* spin = Loading(new TSpinEdit(&form_, parent));
     spin->SetName(c.name);
     spin->SetValueType(c.kind == Kind::DecimalSpin ? vtFloat : vtInteger);
-    spin->SetMinValue(0);
-    spin->SetMaxValue(c.maximum);
     spin->SetIncrement(c.step);
     spin->SetPageIncrement(c.pageStep);
+    spin->SetMinValue(0);
+    spin->SetMaxValue(c.maximum);
     spin->SetValue(c.value);
     spin->setAlignment(c.align);
     spin->setFrame(!c.flat);
@@ -242,15 +242,15 @@ QWidget* Loader::ConstructSpin(const Control& c, QWidget* parent) {
 }
 
 QWidget* Loader::ConstructGrid(const Control& c, QWidget* parent) {
-    auto* grid = new TGCodeGrid(&form_, parent);
+    auto* grid = Loading(new TGCodeGrid(&form_, parent));
     grid->SetName(c.name);
     ApplyLook(grid, c.font, c.background, QPalette::Text, QPalette::Base);
-    grid->SetFixedFont(MakeFont(c.headerFont, grid->font()));
     grid->SetDesignScale(scale_);
-    grid->SetDefaultRowHeight(S(c.rowHeight));
+    grid->SetFixedFont(MakeFont(c.headerFont, grid->font()));
     grid->SetDefaultColWidth(S(c.defaultColumnWidth));
+    grid->SetDefaultRowHeight(S(c.rowHeight));
     grid->SetColCount(c.columns);
-    grid->SetRowCount(c.rows);  // the first row is the fixed header row
+    grid->SetRowCount(c.rows);
     for (int i = 0; i < c.columns; ++i) grid->SetColWidths(i, S(c.columnWidths[i]));
     if (*c.onDrawCell) form_.WireDrawCell(grid, c.onDrawCell);
     return grid;

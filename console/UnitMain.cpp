@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "CPortCtl.h"
+#include "GCodeGrid.h"
 #include "ImageButton.h"
 #include "OpenDialog.h"
 #include "SpinEdit.h"

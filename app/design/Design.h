@@ -95,10 +95,9 @@ struct Control {
     // Spin edits
     double value = 0, step = 1, pageStep = 10, maximum = 0;
     // Grid
-    int columns = 0, rows = 0, fixedRows = 0, rowHeight = 0;
+    int columns = 0, rows = 0, fixedRows = 0, rowHeight = 0, defaultColumnWidth = 0;
     std::array<int, 4> columnWidths{};
     Font headerFont{};
-    int defaultColumnWidth = 64;  // of a column that comes into being later
     // Key-down handler (one-line text box) and draw-cell handler (grid); empty: not wired.
     const char* onKeyDown = "";
     const char* onDrawCell = "";

@@ -10,7 +10,7 @@ constexpr Control kControls[] = {
     {.name = "JvStringGrid1", .kind = Kind::Grid, .bounds = {8, 56, 678, 369},
      .font = {"MS Sans Serif", 13, true, Rgb(0x000000)}, .background = Rgb(0xFFFFFF),
      .anchors = akLeft | akTop | akBottom, .tabOrder = 0, .columns = 4, .rows = 8,
-     .fixedRows = 1, .rowHeight = 20, .columnWidths = {360, 72, 70, 143},
+     .fixedRows = 1, .rowHeight = 20, .defaultColumnWidth = 64, .columnWidths = {360, 72, 70, 143},
      .headerFont = {"MS Sans Serif", 13, false, kWindowText},
      .onDrawCell = "JvStringGrid1DrawCell"},
     {.name = "JvXPButton6", .kind = Kind::ImageButton, .bounds = {216, 16, 145, 34},

@@ -44,8 +44,8 @@ TEST_F(WindowTest, StartsDisconnectedWithEverythingInItsFirstState) {
     for (QLabel* label : {f.labelStatus1, f.labelStatus2, f.labelXwDisplay, f.labelYwDisplay, f.labelZwDisplay})
         EXPECT_EQ(label->text(), QStringLiteral(" ----- "));
     EXPECT_EQ(f.RichEdit1->toPlainText(), QStringLiteral("\n"));  // one empty line
-    EXPECT_EQ(f.editManualmm->Text(), "0");
-    EXPECT_EQ(f.editFeed->Text(), "100");
+    EXPECT_EQ(f.editManualmm->Value(), 0.0);
+    EXPECT_EQ(f.editFeed->Value(), 100.0);
     EXPECT_EQ(f.btnYplus->toolTip(), QStringLiteral("+ Y"));
     EXPECT_EQ(f.btnYplus->cursor().shape(), Qt::PointingHandCursor);
     EXPECT_EQ(f.btnStop2->cursor().shape(), Qt::ArrowCursor);

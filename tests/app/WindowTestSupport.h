@@ -9,6 +9,7 @@
 
 #include <QGroupBox>
 #include <QPlainTextEdit>
+#include <QSocketNotifier>
 #include <QTextBlock>
 #include <memory>
 #include <string>
@@ -27,6 +28,7 @@ struct Pty {
         char name[256] = {};
         if (openpty(&master, &slave, name, nullptr, nullptr) != 0) return;
         path = name;
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
         // The port opens its own descriptor; ours would keep the line alive after a hang-up.
         close(slave);
         slave = -1;
@@ -39,17 +41,22 @@ struct Pty {
     void Send(const std::string& bytes) const {
         ASSERT_EQ(write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
     }
-    // What the console wrote: `n` bytes, or fewer when `limitMs` passed without any.
+    // What the console wrote: `n` bytes, or fewer when `limitMs` passed first. The Qt event
+    // loop runs meanwhile, so the window's timer and deliveries go on.
     std::string Read(std::size_t n, int limitMs = 10000) const {
         std::string out;
-        while (out.size() < n) {
-            pollfd pfd{master, POLLIN, 0};
-            if (poll(&pfd, 1, limitMs) <= 0) break;
+        QSocketNotifier readable(master, QSocketNotifier::Read);
+        auto drain = [&] {
             char buf[256];
-            const ssize_t got = read(master, buf, std::min(sizeof buf, n - out.size()));
-            if (got <= 0) break;
-            out.append(buf, std::size_t(got));
-        }
+            while (out.size() < n) {
+                const ssize_t got = read(master, buf, std::min(sizeof buf, n - out.size()));
+                if (got <= 0) break;
+                out.append(buf, std::size_t(got));
+            }
+            return out.size() >= n;
+        };
+        QObject::connect(&readable, &QSocketNotifier::activated, [&] { drain(); });
+        ServeQtUntil(drain, std::chrono::milliseconds(limitMs));
         return out;
     }
     int master = -1, slave = -1;
