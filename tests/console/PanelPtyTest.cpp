@@ -209,14 +209,20 @@ TEST_F(GCodeView, LoadsTheChosenFileAndMarksN1G71) {
     EXPECT_EQ(g.Cells(0, 0), " Command");
     EXPECT_EQ(g.Cells(3, 0), " Comment");
     EXPECT_EQ(g.Cells(1, 2), " move to start");
+    // Marked wherever the whole text matches: in a selected row and in the header too.
+    g.SetCells(2, 0, "N1 G71");
+    g.SetCells(1, 2, "N1 G71 ");
+    g.selectRow(0);  // the first body row, grid row 1
     const QImage shot = g.grab().toImage();
-    const auto marked = [&](int col, int row) {
-        const QRect r = g.CellRect(col, row);
-        return shot.pixelColor(r.right() - 3, r.center().y()) == QColor(255, 255, 0);
-    };
-    EXPECT_TRUE(marked(0, 1));
-    EXPECT_FALSE(marked(0, 3));
-    EXPECT_FALSE(marked(0, 0));
+    const struct {
+        int col, row;
+        bool marked;
+    } cells[] = {{0, 1, true}, {2, 0, true}, {0, 3, false}, {0, 0, false}, {1, 2, false}};
+    for (const auto& c : cells) {
+        const QRect r = g.CellRect(c.col, c.row);
+        const QColor seen = shot.pixelColor(r.right() - 3, r.center().y());
+        EXPECT_EQ(seen == QColor(255, 255, 0), c.marked) << c.col << "," << c.row;
+    }
 
     // Cancelled: nothing changes.
     AnswerFileDialog([](QFileDialog& d) { d.reject(); });
