@@ -166,6 +166,7 @@ QWidget* Loader::ConstructControl(const Control& c, QWidget* parent) {
     case Kind::Edit: {
         auto* edit = new QLineEdit(parent);
         ApplyLook(edit, c.font, c.background, QPalette::Text, QPalette::Base);
+        if (*c.onKeyDown) form_.WireKeyDown(edit, c.onKeyDown);
         return edit;
     }
     case Kind::ImageButton: return ConstructImageButton(c, parent);
@@ -251,6 +252,7 @@ QWidget* Loader::ConstructGrid(const Control& c, QWidget* parent) {
     grid->SetColCount(c.columns);
     grid->SetRowCount(c.rows);
     for (int i = 0; i < c.columns; ++i) grid->SetColWidths(i, S(c.columnWidths[i]));
+    if (*c.onDrawCell) form_.WireDrawCell(grid, c.onDrawCell);
     return grid;
 }
 

@@ -23,9 +23,9 @@ numtext::FieldKind TSpinEdit::Kind() const {
     return valueType_ == vtFloat ? numtext::FieldKind::Decimal : numtext::FieldKind::Whole;
 }
 
-std::string TSpinEdit::DecimalSeparator() { return QLocale().decimalPoint().toStdString(); }
+std::string LocaleDecimalSeparator() { return QLocale().decimalPoint().toStdString(); }
 
-double TSpinEdit::Value() const { return numtext::FieldValue(Text(), Kind(), DecimalSeparator()); }
+double TSpinEdit::Value() const { return numtext::FieldValue(Text(), Kind(), LocaleDecimalSeparator()); }
 
 long long TSpinEdit::AsInteger() const {
     const double v = Value();
@@ -33,7 +33,7 @@ long long TSpinEdit::AsInteger() const {
 }
 
 void TSpinEdit::SetValue(double value) {
-    ShowText(numtext::FieldText(value, Kind(), range_, DecimalSeparator()));
+    ShowText(numtext::FieldText(value, Kind(), range_, LocaleDecimalSeparator()));
 }
 
 std::string TSpinEdit::Text() const { return lineEdit()->text().toStdString(); }
@@ -47,7 +47,7 @@ void TSpinEdit::ShowText(const std::string& text) {
 }
 
 void TSpinEdit::Step(double delta) {
-    ShowText(numtext::SteppedText(Text(), delta, Kind(), range_, DecimalSeparator()));
+    ShowText(numtext::SteppedText(Text(), delta, Kind(), range_, LocaleDecimalSeparator()));
     if (hasFocus()) selectAll();
 }
 
@@ -104,6 +104,6 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event) {
 
 void TSpinEdit::focusOutEvent(QFocusEvent* event) {
     QAbstractSpinBox::focusOutEvent(event);
-    if (const auto text = numtext::TextAfterFocusOut(Text(), Kind(), range_, DecimalSeparator()))
+    if (const auto text = numtext::TextAfterFocusOut(Text(), Kind(), range_, LocaleDecimalSeparator()))
         ShowText(*text);
 }

@@ -13,6 +13,9 @@
 
 enum TValueType { vtInteger, vtFloat };
 
+// The default locale's decimal separator, as the numeric fields show and read it (UTF-8).
+std::string LocaleDecimalSeparator();
+
 class TSpinEdit : public QAbstractSpinBox, public TComponent {
 public:
     explicit TSpinEdit(TComponent* owner = nullptr, QWidget* parent = nullptr);
@@ -57,7 +60,6 @@ protected:
 
 private:
     numtext::FieldKind Kind() const;
-    static std::string DecimalSeparator();
     void ShowText(const std::string& text);
 
     TValueType valueType_ = vtInteger;

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -33,6 +34,50 @@ constexpr NamedClick kClickHandlers[] = {
     {"btnterminalClearClick", &TForm1::btnterminalClearClick},
     {"btnSoftResetClick", &TForm1::btnSoftResetClick},
     {"Einstellungen1Click", &TForm1::Einstellungen1Click},
+    {"btnManXplusClick", &TForm1::btnManXplusClick},
+    {"btnManXminusClick", &TForm1::btnManXminusClick},
+    {"btnYplusClick", &TForm1::btnYplusClick},
+    {"btnYminusClick", &TForm1::btnYminusClick},
+    {"btnManZplusClick", &TForm1::btnManZplusClick},
+    {"btnManZminusClick", &TForm1::btnManZminusClick},
+    {"btnSetZeroClick", &TForm1::btnSetZeroClick},
+    {"btnGoHomeClick", &TForm1::btnGoHomeClick},
+    {"btnIncSteps10Click", &TForm1::btnIncSteps10Click},
+    {"btnIncSteps1Click", &TForm1::btnIncSteps1Click},
+    {"btnIncSteps01Click", &TForm1::btnIncSteps01Click},
+    {"btnIncStep001Click", &TForm1::btnIncStep001Click},
+    {"btnMotorRechtsClick", &TForm1::btnMotorRechtsClick},
+    {"btnMotorLinksClick", &TForm1::btnMotorLinksClick},
+    {"btnMotorStopClick", &TForm1::btnMotorStopClick},
+    {"btnManDollarClick", &TForm1::btnManDollarClick},
+    {"btnManDollarDollarClick", &TForm1::btnManDollarDollarClick},
+    {"btnManGClick", &TForm1::btnManGClick},
+    {"btnSendCClick", &TForm1::btnSendCClick},
+    {"btnSendHClick", &TForm1::btnSendHClick},
+    {"btnSendXClick", &TForm1::btnSendXClick},
+    {"btnStop1Click", &TForm1::btnStop1Click},
+    {"Button1Click", &TForm1::Button1Click},
+    {"btnLoadFromFileClick", &TForm1::btnLoadFromFileClick},
+};
+
+// Hands a control's key presses to a key-down handler and lets the control have them too.
+class KeyDownFilter : public QObject {
+public:
+    using Handler = std::function<void(int& key, Qt::KeyboardModifiers shift)>;
+    KeyDownFilter(QObject* parent, Handler handler) : QObject(parent), handler_(std::move(handler)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            int code = key->key();
+            handler_(code, key->modifiers());
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    Handler handler_;
 };
 
 [[noreturn]] void UnknownHandler(std::string_view handler) {
@@ -170,6 +215,22 @@ void TForm1::WirePacket(TComDataPacket* framer, std::string_view handler) {
     if (handler != "ComDataPacket1Packet") UnknownHandler(handler);
     framer->OnPacket = [this](TObject* sender, const std::string& line) {
         framework::Guarded([&] { ComDataPacket1Packet(sender, line); });
+    };
+}
+
+void TForm1::WireKeyDown(QWidget* control, std::string_view handler) {
+    if (handler != "EditManualInputKeyDown") UnknownHandler(handler);
+    control->installEventFilter(new KeyDownFilter(control, [this, control](int& key, Qt::KeyboardModifiers shift) {
+        framework::Guarded([&] { EditManualInputKeyDown(control, key, shift); });
+    }));
+}
+
+void TForm1::WireDrawCell(TGCodeGrid* grid, std::string_view handler) {
+    if (handler != "JvStringGrid1DrawCell") UnknownHandler(handler);
+    // The grid reports an error of its draw hook itself: painting must not unwind.
+    grid->OnDrawCell = [this](TObject* sender, int col, int row, const QRect& rect,
+                              TGridDrawState state) {
+        JvStringGrid1DrawCell(sender, col, row, rect, state);
     };
 }
 

@@ -15,6 +15,7 @@
 
 #include "CPort.h"
 #include "ComDataPacket.h"
+#include "GCodeGrid.h"
 #include "Component.h"
 #include "ChannelText.h"
 #include "ReportGate.h"
@@ -30,7 +31,6 @@ class QTextCursor;
 class QTimer;
 class TComComboBox;
 class TComLed;
-class TGCodeGrid;
 class TImageButton;
 class TOpenDialog;
 class TSpinEdit;
@@ -126,6 +126,38 @@ public:
     void btnConnectPortClick(QObject* Sender);
     // The menu entry "Einstellungen": it has no function yet.
     void Einstellungen1Click(QObject* Sender);
+    // Manual panel (ManualPanel.cpp)
+    void btnManXplusClick(QObject* Sender);
+    void btnManXminusClick(QObject* Sender);
+    void btnYplusClick(QObject* Sender);
+    void btnYminusClick(QObject* Sender);
+    void btnManZplusClick(QObject* Sender);
+    void btnManZminusClick(QObject* Sender);
+    void btnSetZeroClick(QObject* Sender);
+    void btnGoHomeClick(QObject* Sender);
+    void btnIncSteps10Click(QObject* Sender);
+    void btnIncSteps1Click(QObject* Sender);
+    void btnIncSteps01Click(QObject* Sender);
+    void btnIncStep001Click(QObject* Sender);
+    void btnMotorRechtsClick(QObject* Sender);
+    void btnMotorLinksClick(QObject* Sender);
+    void btnMotorStopClick(QObject* Sender);
+    void btnManDollarClick(QObject* Sender);
+    void btnManDollarDollarClick(QObject* Sender);
+    void btnManGClick(QObject* Sender);
+    void btnSendCClick(QObject* Sender);
+    void btnSendHClick(QObject* Sender);
+    void btnSendXClick(QObject* Sender);
+    // The emergency stop of both "Not-Stop" buttons.
+    void btnStop1Click(QObject* Sender);
+    // Enter (either key, any modifiers) sends the typed line; the key is not consumed.
+    void EditManualInputKeyDown(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift);
+    // A button that is never shown; it does nothing.
+    void Button1Click(QObject* Sender);
+    // G-code view (GCodeView.cpp)
+    void btnLoadFromFileClick(QObject* Sender);
+    void JvStringGrid1DrawCell(TObject* Sender, int ACol, int ARow, const QRect& Rect,
+                               TGridDrawState State);
 
     // --- composition, used by the design loader ---
     // Finds every field above among the window's children by its name; throws for one that
@@ -135,6 +167,8 @@ public:
     void WireClick(QObject* control, std::string_view handler);
     void WireTimer(QTimer* timer, std::string_view handler);
     void WirePacket(TComDataPacket* framer, std::string_view handler);
+    void WireKeyDown(QWidget* control, std::string_view handler);
+    void WireDrawCell(TGCodeGrid* grid, std::string_view handler);
     // The file-open dialog is a plain object owned by the window.
     void SetOpenDialog(std::unique_ptr<TOpenDialog> dialog);
 

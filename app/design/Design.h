@@ -98,6 +98,9 @@ struct Control {
     int columns = 0, rows = 0, fixedRows = 0, rowHeight = 0, defaultColumnWidth = 0;
     std::array<int, 4> columnWidths{};
     Font headerFont{};
+    // Key-down handler (one-line text box) and draw-cell handler (grid); empty: not wired.
+    const char* onKeyDown = "";
+    const char* onDrawCell = "";
 };
 
 struct GroupBox {

@@ -2,7 +2,6 @@
 
 #include <QHeaderView>
 #include <QImage>
-#include <QPainter>
 #include <string>
 #include <vector>
 
@@ -147,47 +146,6 @@ TEST_F(GCodeGridTest, BinaryAndHugeLinesGiveADefinedGrid) {
     EXPECT_EQ(g.Cells(0, 1), line);
     const QImage shot = g.grab().toImage();  // draws a screenful of the line, not all of it
     EXPECT_FALSE(shot.isNull());
-}
-
-// Paints cells whose whole text is "N1 G71" yellow with maroon text, as the window does.
-void HighlightN1G71(TGCodeGrid& g, int col, int row, const QRect& rect) {
-    if (g.Cells(col, row) != "N1 G71") return;
-    QPainter& p = *g.Canvas();
-    p.fillRect(rect, QColor(255, 255, 0));
-    p.setPen(QColor(128, 0, 0));
-    p.drawText(rect, Qt::AlignLeft | Qt::AlignTop, QString::fromUtf8(g.Cells(col, row)));
-}
-
-TEST_F(GCodeGridTest, DrawHookSeesEveryCellTheHeaderIncluded) {
-    const TempDir dir;
-    TGCodeGrid g;
-    g.resize(678, 369);
-    g.OnDrawCell = [&g](TObject* sender, int col, int row, const QRect& rect, TGridDrawState) {
-        EXPECT_EQ(sender, static_cast<TObject*>(&g));
-        HighlightN1G71(g, col, row, rect);
-    };
-    LoadGCode(g, dir.File("h.nc", "N1 G71\r\nN1 G71 ;x\r\nn1 g71\r\nG0;N1 G71\r\n"));
-    g.SetCells(2, 0, "N1 G71");
-    g.selectRow(3);
-    g.show();
-    const QImage shot = g.grab().toImage();
-
-    const QColor yellow(255, 255, 0);
-    struct Case {
-        int col, row;
-        bool yellow;
-    };
-    const Case cases[] = {
-        {0, 1, true},  {0, 2, false}, {0, 3, false}, {1, 4, true},
-        {2, 0, true},  {1, 0, false}, {0, 4, false}, {1, 3, false},
-    };
-    for (const auto& c : cases) {
-        const QRect r = g.CellRect(c.col, c.row);
-        ASSERT_FALSE(r.isEmpty()) << c.col << "," << c.row;
-        // Right of any text, inside the cell.
-        const QColor seen = shot.pixelColor(r.right() - 3, r.center().y());
-        EXPECT_EQ(seen == yellow, c.yellow) << c.col << "," << c.row << " " << seen.name().toStdString();
-    }
 }
 
 }  // namespace

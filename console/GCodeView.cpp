@@ -1,0 +1,32 @@
+// The G-code file view: a text file shown as a table, the lines "N1 G71" marked.
+
+#include <QFile>
+#include <QPainter>
+
+#include "GCodeGrid.h"
+#include "OpenDialog.h"
+#include "UnitMain.h"
+
+void TForm1::btnLoadFromFileClick(QObject*) {
+    LMDOpenDialog1->DefaultExt = QStringLiteral(".*");
+    LMDOpenDialog1->Filter = QStringLiteral("Files (*.*)|*.*");
+    if (!LMDOpenDialog1->Execute(this)) return;
+    // The name as the file system spells it, umlauts included.
+    const std::string fileName = QFile::encodeName(LMDOpenDialog1->FileName).toStdString();
+    // Load and layout reach the view as one change; a file that cannot be read raises before
+    // the grid changes.
+    TGCodeGrid::UpdateScope update(*JvStringGrid1);
+    JvStringGrid1->LoadCsvFile(fileName, ';', '"', true);
+    JvStringGrid1->ShowAsGCodeTable();
+}
+
+void TForm1::JvStringGrid1DrawCell(TObject*, int ACol, int ARow, const QRect& Rect,
+                                   TGridDrawState) {
+    const std::string text = JvStringGrid1->Cells(ACol, ARow);
+    if (text != "N1 G71") return;
+    QPainter& canvas = *JvStringGrid1->Canvas();
+    canvas.fillRect(Rect, QColor(255, 255, 0));
+    canvas.setPen(QColor(128, 0, 0));
+    canvas.drawText(Rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                    QString::fromUtf8(text));
+}
