@@ -250,19 +250,19 @@ void GrblEngine::ResetController(double now) {
 
 void GrblEngine::Advance(double now) {
     // Block by block, so that a line waiting for the planner is taken as soon as a block ends
-    // and the machine runs on without a stop.
-    for (int guard = 0; lastTime_ < now && guard < 100000; ++guard) {
+    // and the machine runs on without a stop. An event counts as due when its time does not
+    // lie after `now` in floating point, so rounding can never leave one pending forever.
+    for (int guard = 0; guard < 1000000; ++guard) {
         const double untilEvent = motion_.TimeToNextEvent();
-        if (untilEvent < 0 && !dwelling_) break;
-        double step = now - lastTime_;
-        if (untilEvent >= 0) step = std::min(step, untilEvent);
-        if (dwelling_) step = std::min(step, std::max(0.0, dwellEnd_ - lastTime_));
-        if (untilEvent >= 0) step = motion_.Step(step);
-        lastTime_ += step;
+        const bool due = untilEvent >= 0 && lastTime_ + untilEvent <= now;
+        if (!due && !(lastTime_ < now)) break;
+        double step = due ? untilEvent : now - lastTime_;
+        if (dwelling_ && dwellEnd_ > lastTime_) step = std::min(step, dwellEnd_ - lastTime_);
+        const double used = untilEvent >= 0 ? motion_.Step(step) : step;
+        lastTime_ += used;
         SyncStateWithMotion();
         FinishPending(lastTime_);
         WorkLines(lastTime_);
-        if (step <= 0 && !dwelling_ && motion_.TimeToNextEvent() < 0) break;
     }
     lastTime_ = std::max(lastTime_, now);
     SyncStateWithMotion();

@@ -9,7 +9,9 @@ namespace grblsim {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kTinyLength = 1e-9;  // mm
+// Far below a step (4 um), far above the rounding of the profile arithmetic.
+constexpr double kTinyLength = 1e-6;  // mm
+constexpr double kTinySpeed = 1e-9;   // mm/s
 
 // Speed and acceleration along a direction, limited by every axis that takes part.
 double AlongUnit(const Vec3& unit, const Vec3& perAxis) {
@@ -31,13 +33,16 @@ Profile PlanFrom(double v, double d, double a, double nominal, double exitWanted
     p.exit = std::min(exitWanted, std::sqrt(v * v + 2 * a * d));
     p.peak = std::min(nominal, std::sqrt((2 * a * d + v * v + p.exit * p.exit) / 2));
     p.peak = std::max(p.peak, p.exit);
-    if (v < p.peak) p.tAccel = (p.peak - v) / a;
-    const double top = std::max(v, p.peak);
-    const double dAccel = v < p.peak ? (p.peak * p.peak - v * v) / (2 * a) : 0.0;
-    const double dDecel = (top * top - p.exit * p.exit) / (2 * a);
-    const double dCruise = std::max(0.0, d - dAccel - dDecel);
-    p.tCruise = top > 0 ? dCruise / top : 0.0;
-    p.tDecel = (top - p.exit) / a;
+    // Phases that rounding alone makes (a speed change of nothing, a cruise of no length)
+    // are left out: they would take no time and leave the machine where it is.
+    const bool accelerates = p.peak - v > kTinySpeed;
+    if (accelerates) p.tAccel = (p.peak - v) / a;
+    const double top = accelerates ? p.peak : v;
+    const double dAccel = accelerates ? (p.peak * p.peak - v * v) / (2 * a) : 0.0;
+    const double dDecel = std::max(0.0, (top * top - p.exit * p.exit) / (2 * a));
+    const double dCruise = d - dAccel - dDecel;
+    p.tCruise = top > 0 && dCruise > kTinyLength ? dCruise / top : 0.0;
+    p.tDecel = std::max(0.0, (top - p.exit) / a);
     return p;
 }
 
@@ -94,6 +99,11 @@ void Motion::FinishHead() {
 }
 
 double Motion::Step(double dt) {
+    // A block run to its end within rounding is done, also when no time passes.
+    if (!queue_.empty() && queue_.front().length - done_ <= kTinyLength) {
+        FinishHead();
+        return 0;
+    }
     double used = 0;
     // At most one block per call; each pass ends a phase, the block, or the time.
     for (int pass = 0; pass < 4 && used < dt && !queue_.empty(); ++pass) {
@@ -130,7 +140,7 @@ double Motion::Step(double dt) {
             const double t = std::min(left, p.tCruise);
             done_ += speed_ * t;
             used += t;
-        } else if (p.tDecel > 0 && speed_ > p.exit) {
+        } else if (speed_ - p.exit > kTinySpeed) {
             const double t = std::min(left, p.tDecel);
             done_ += speed_ * t - a * t * t / 2;
             speed_ = std::max(p.exit, speed_ - a * t);
@@ -152,6 +162,8 @@ double Motion::Step(double dt) {
             }
         }
     }
+    // Run for the time TimeToNextEvent gave, the block ends even if rounding left a sliver.
+    if (!queue_.empty() && queue_.front().length - done_ <= kTinyLength) FinishHead();
     return std::min(used, dt);
 }
 
@@ -160,6 +172,7 @@ double Motion::TimeToNextEvent() const {
     const Block& b = queue_.front();
     const double a = b.accel;
     const double d = std::max(0.0, b.length - done_);
+    if (d <= kTinyLength) return 0;
     if (holding_) {
         if (speed_ <= 0) return -1;
         const double disc = speed_ * speed_ - 2 * a * d;

@@ -34,7 +34,8 @@ public:
     void Push(const Vec3& target, double feed, bool rapid);
 
     // Runs the machine for `dt` seconds, stopping early at the end of the head block so
-    // that the caller may refill the planner. Returns the time used.
+    // that the caller may refill the planner. Returns the time used. Given the time
+    // TimeToNextEvent returned, the head block ends (or the hold comes to a stand).
     double Step(double dt);
     // Seconds until the head block ends (or, while holding, until the machine stands):
     // the next moment the caller must look again. Negative when nothing moves.
