@@ -40,7 +40,7 @@ bool Pty::Create(std::string& why) {
         tcsetattr(master_, TCSANOW, &t);
     }
     watch_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watch_ < 0 || inotify_add_watch(watch_, name, IN_OPEN) < 0) {
+    if (watch_ < 0 || inotify_add_watch(watch_, name, IN_OPEN | IN_CLOSE) < 0) {
         why = Failed("inotify");
         Close();
         return false;
@@ -55,19 +55,20 @@ void Pty::Close() {
     slave_.clear();
 }
 
-bool Pty::TakeOpenEvent() {
+std::vector<int> Pty::TakeEvents() {
     alignas(struct inotify_event) char buf[4096];
-    bool opened = false;
+    std::vector<int> events;
     for (;;) {
         const ssize_t n = read(watch_, buf, sizeof buf);
         if (n <= 0) break;
         for (ssize_t off = 0; off + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(buf + off);
-            if (e->mask & IN_OPEN) opened = true;
+            if (e->mask & IN_OPEN) events.push_back(+1);
+            if (e->mask & IN_CLOSE) events.push_back(-1);
             off += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
         }
     }
-    return opened;
+    return events;
 }
 
 void Pty::Flush() {

@@ -1,13 +1,14 @@
 #pragma once
 // The simulator's end of a pseudo-terminal, and its announcement in the runtime directory.
 //
-// The simulator never opens the terminal's slave side itself: with no slave open, a client's
-// close shows on the master as a hang-up (POLLHUP), which is how a disconnect is seen. That
-// hang-up stays raised until the next open, so while no client is there the master is not
-// watched at all; an inotify watch on the slave's device node reports the next open instead.
-// Nothing polls in a loop.
+// Clients come and go as inotify reports opens and closes of the slave's device node. The
+// master's hang-up (POLLHUP while no slave is open) is no use for that: it is a level, which
+// would keep poll() returning while nobody is there, and a client that closes and opens again
+// at once clears it before the simulator looks. The events are queued, so none is missed.
+// The simulator never opens the slave itself.
 
 #include <string>
+#include <vector>
 
 namespace grblsim {
 
@@ -26,8 +27,9 @@ public:
     int OpenWatch() const { return watch_; }
     const std::string& SlavePath() const { return slave_; }
 
-    // Reads the watch's pending events; true when a client opened the slave.
-    bool TakeOpenEvent();
+    // Reads the watch's pending events: +1 for each open of the slave, -1 for each close, in
+    // the order they happened.
+    std::vector<int> TakeEvents();
     // Drops whatever either direction still holds, so the next client starts clean.
     void Flush();
 

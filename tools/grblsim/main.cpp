@@ -131,25 +131,28 @@ public:
         std::fflush(stdout);
 
         for (;;) {
-            pollfd fds[2] = {{signalFd, POLLIN, 0}, {-1, 0, 0}};
+            pollfd fds[3] = {{signalFd, POLLIN, 0}, {pty_.OpenWatch(), POLLIN, 0}, {-1, 0, 0}};
             if (connected_)
-                fds[1] = {pty_.Master(), static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)),
+                fds[2] = {pty_.Master(), static_cast<short>(POLLIN | (out_.empty() ? 0 : POLLOUT)),
                           0};
-            else
-                fds[1] = {pty_.OpenWatch(), POLLIN, 0};
             timespec wait{};
             const timespec* timeout = WaitTime(wait);
-            if (ppoll(fds, 2, timeout, nullptr) < 0 && errno != EINTR) {
+            if (ppoll(fds, 3, timeout, nullptr) < 0 && errno != EINTR) {
                 std::perror("grblsim: ppoll");
                 return 1;
             }
             if (fds[0].revents) break;  // SIGINT, SIGTERM or SIGHUP: leave cleanly
-            if (!connected_) {
-                if (fds[1].revents && pty_.TakeOpenEvent()) Connect();
-                continue;
+            if (fds[1].revents) {
+                for (const int change : pty_.TakeEvents()) {
+                    if (change > 0 && openers_++ == 0) Connect();
+                    if (change < 0 && openers_ > 0 && --openers_ == 0) Disconnect();
+                }
             }
-            if (fds[1].revents & POLLIN) Read();
-            if (connected_ && (fds[1].revents & (POLLHUP | POLLERR)) && !(fds[1].revents & POLLIN))
+            if (!connected_) continue;
+            if (fds[2].revents & POLLIN) Read();
+            // A hang-up without its close event (should the events ever disagree) ends the
+            // connection too, rather than being reported again and again.
+            if (connected_ && (fds[2].revents & (POLLHUP | POLLERR)) && !(fds[2].revents & POLLIN))
                 Disconnect();
             if (!connected_) continue;
             engine_->Advance(Now());
@@ -194,6 +197,7 @@ private:
 
     void Disconnect() {
         connected_ = false;
+        openers_ = 0;
         out_.clear();
         pty_.Flush();
     }
@@ -226,6 +230,7 @@ private:
     // one takes the announced name, so the same entry of the port list reaches it again.
     void HangUp() {
         connected_ = false;
+        openers_ = 0;
         out_.clear();
         std::string why;
         if (!pty_.Create(why)) {
@@ -264,6 +269,7 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::string out_;
     bool connected_ = false;
+    int openers_ = 0;  // open descriptions of the slave, as the watch counted them
     bool silent_ = false;
     bool garbleNext_ = false;
     long lines_ = 0;
@@ -273,6 +279,10 @@ private:
 
 int main(int argc, char** argv) {
     Options options;
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        Usage();
+        return 0;
+    }
     if (!ParseOptions(argc, argv, options)) {
         Usage();
         return 2;
