@@ -369,7 +369,7 @@ void GrblEngine::ExecuteLine(const std::string& line, double now) {
     } else if (state_ == State::Alarm) {
         Reply(kAlarmLock);
     } else {
-        const int status = ExecuteGcode(line, now);
+        const int status = ExecuteGcode(line);
         if (status != kOk)
             Reply(status);
         else if (steps_.empty())
@@ -473,8 +473,7 @@ int GrblEngine::ExecuteSystem(const std::string& line) {
     return kOk;
 }
 
-int GrblEngine::ExecuteGcode(const std::string& line, double now) {
-    (void)now;
+int GrblEngine::ExecuteGcode(const std::string& line) {
     // Words of one block.
     std::optional<int> motion, distance, units, nonModal, spindle, flow, coordSystem, plane,
         coolant, feedMode;
@@ -724,7 +723,7 @@ void GrblEngine::ReportParserState() {
     r += modal_.inches ? " G20" : " G21";
     r += modal_.incremental ? " G91" : " G90";
     r += " G94";
-    if (v09) r += " M" + std::to_string(modal_.programFlow);
+    if (v09) r += " M0";  // the program flow reads "running" again once a block is done
     r += " M" + std::to_string(modal_.spindle);
     r += modal_.coolant ? " M8" : " M9";
     r += " T" + std::to_string(tool_);

@@ -58,7 +58,6 @@ private:
         bool incremental = false;
         int spindle = 5;  // 3, 4 or 5
         bool coolant = false;
-        int programFlow = 0;  // 0 running, 2 or 30 ended
         int coordSystem = 0;  // G54 + n
         int plane = 17;
     };
@@ -76,7 +75,7 @@ private:
     void RealTime(char c, double now);
     void WorkLines(double now);
     void ExecuteLine(const std::string& line, double now);
-    int ExecuteGcode(const std::string& line, double now);
+    int ExecuteGcode(const std::string& line);
     int ExecuteSystem(const std::string& line);
     void FinishPending(double now);
     void SyncStateWithMotion();
