@@ -62,6 +62,11 @@ public:
 
     void Loaded() override;
 
+    // A port list is read again each time it drops down, so an adapter plugged in after
+    // start appears and an unplugged one goes; the entry shown stays selected while it is
+    // still listed. Neither the port nor any device is touched.
+    void showPopup() override;
+
 protected:
     // The operator picked an entry.
     virtual void Change();

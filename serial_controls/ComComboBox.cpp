@@ -95,6 +95,23 @@ void TComComboBox::Loaded() {
     if (index != -1) setCurrentIndex(index);
 }
 
+void TComComboBox::showPopup() {
+    if (select_->PropertyKind() == cpPort) {
+        framework::Guarded([this] {
+            const bool hadChoice = currentIndex() >= 0;
+            const std::string shown = Text();
+            TStringList fresh;
+            ListSerialPorts(fresh);
+            const std::vector<std::string> now = fresh.ToVector();
+            if (now == items_->ToVector()) return;
+            // Refilling selects nothing by itself; only the shown entry is selected again.
+            items_->Assign(now);
+            setCurrentIndex(hadChoice ? items_->IndexOfText(shown) : -1);
+        });
+    }
+    QComboBox::showPopup();
+}
+
 void TComComboBox::Change() {
     select_->TakeChoice(Text());
     if (OnChange) OnChange(this);

@@ -1,6 +1,15 @@
 #include "SerialPorts.h"
 
+#include <errno.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -18,6 +27,55 @@ std::string& ClassDir() {
     static std::string dir = kDefaultTtyClassDir;
     return dir;
 }
+std::string& SimulatorDirOverride() {
+    static std::string dir;
+    return dir;
+}
+
+bool IsPrivateDir(const std::string& dir, std::string* why) {
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0) {
+        if (why) *why = dir + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        if (why) *why = dir + " is not a directory";
+        return false;
+    }
+    if (st.st_uid != geteuid()) {
+        if (why) *why = dir + " belongs to another user";
+        return false;
+    }
+    if ((st.st_mode & 077) != 0) {
+        if (why) *why = dir + " is open to other users (mode must be 0700)";
+        return false;
+    }
+    return true;
+}
+
+// Unix98 pseudo-terminal slaves have majors 136 to 143; other terminals are in the tty class.
+bool IsTerminalDevice(const struct stat& st, const fs::path& target, const std::string& classDir) {
+    if (!S_ISCHR(st.st_mode)) return false;
+    const unsigned int maj = major(st.st_rdev);
+    if (maj >= 136 && maj <= 143) return true;
+    std::error_code ec;
+    return !target.filename().empty() &&
+           fs::exists(fs::symlink_status(fs::path(classDir) / target.filename(), ec));
+}
+
+// The process id at the end of an announcement's name ("grblsim-4242"), or 0.
+pid_t AnnouncedPid(const std::string& name) {
+    const std::size_t dash = name.rfind('-');
+    if (dash == std::string::npos || dash + 1 >= name.size() || name.size() - dash > 11) return 0;
+    long pid = 0;
+    for (std::size_t i = dash + 1; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9') return 0;
+        pid = pid * 10 + (name[i] - '0');
+    }
+    return static_cast<pid_t>(pid);
+}
+
+bool ProcessRuns(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 // The 8250 driver registers a tty for every slot it was configured with, hardware or not;
 // the empty slots report UART type 0 (PORT_UNKNOWN). Drivers without the attribute are kept.
@@ -57,17 +115,23 @@ std::vector<std::string> ScanPorts(const std::string& dir) {
     return names;
 }
 
-}  // namespace
+void SortPortNames(std::vector<std::string>& names) {
+    // Equal ignoring case: byte order decides, so the result does not depend on the order
+    // in which the directory happens to list its entries.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const int c = CompareText(a, b);
+        return c != 0 ? c < 0 : a < b;
+    });
+}
 
-void ListSerialPorts(TStrings& list, const std::string& ttyClassDir) {
+void FillList(TStrings& list, const std::string& ttyClassDir, const std::string* simulatorDir) {
     try {
         std::vector<std::string> names = ScanPorts(ttyClassDir);
-        // Equal ignoring case: byte order decides, so the result does not depend on the order
-        // in which the directory happens to list its entries.
-        std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-            const int c = CompareText(a, b);
-            return c != 0 ? c < 0 : a < b;
-        });
+        if (simulatorDir) {
+            std::vector<std::string> simulators = ListSimulatorPorts(*simulatorDir, ttyClassDir);
+            names.insert(names.end(), simulators.begin(), simulators.end());
+        }
+        SortPortNames(names);
         list.Assign(names);
     } catch (...) {
         try {
@@ -77,7 +141,63 @@ void ListSerialPorts(TStrings& list, const std::string& ttyClassDir) {
     }
 }
 
-void ListSerialPorts(TStrings& list) { ListSerialPorts(list, TtyClassDir()); }
+}  // namespace
+
+std::vector<std::string> ListSimulatorPorts(const std::string& dir,
+                                            const std::string& ttyClassDir) {
+    std::vector<std::string> ports;
+    if (dir.empty() || !IsPrivateDir(dir, nullptr)) return ports;
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    if (ec) return ports;
+    for (const fs::directory_iterator end; it != end;) {
+        const fs::path entry = it->path();
+        const std::string name = entry.filename().string();
+        struct stat link {};
+        struct stat target {};
+        if (!name.empty() && name.front() != '.' && lstat(entry.c_str(), &link) == 0 &&
+            S_ISLNK(link.st_mode) && stat(entry.c_str(), &target) == 0 &&
+            IsTerminalDevice(target, fs::read_symlink(entry, ec), ttyClassDir) &&
+            ProcessRuns(AnnouncedPid(name)))
+            ports.push_back(fs::absolute(entry, ec).lexically_normal().string());
+        it.increment(ec);
+        if (ec) break;
+    }
+    return ports;
+}
+
+std::string DefaultSimulatorPortDir() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/') return std::string(runtime) + "/tarnwick";
+    return "/tmp/tarnwick-" + std::to_string(geteuid());
+}
+
+void SetSimulatorPortDir(const std::string& dir) {
+    std::lock_guard lock(dirMutex);
+    SimulatorDirOverride() = dir;
+}
+
+std::string SimulatorPortDir() {
+    std::lock_guard lock(dirMutex);
+    return SimulatorDirOverride().empty() ? DefaultSimulatorPortDir() : SimulatorDirOverride();
+}
+
+bool PrepareSimulatorPortDir(const std::string& dir, std::string& why) {
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = dir + ": " + std::strerror(errno);
+        return false;
+    }
+    return IsPrivateDir(dir, &why);
+}
+
+void ListSerialPorts(TStrings& list, const std::string& ttyClassDir) {
+    FillList(list, ttyClassDir, nullptr);
+}
+
+void ListSerialPorts(TStrings& list) {
+    const std::string simulators = SimulatorPortDir();
+    FillList(list, TtyClassDir(), &simulators);
+}
 
 void SetTtyClassDir(const std::string& dir) {
     std::lock_guard lock(dirMutex);

@@ -27,9 +27,11 @@ protected:
     void SetUp() override {
         for (const char* name : {"COM1", "COM10", "COM2", "COM13"}) tree_.AddPort(name);
         SetTtyClassDir(tree_.Dir());
+        SetSimulatorPortDir(tree_.SimulatorDir());
     }
     void TearDown() override {
         SetTtyClassDir("");
+        SetSimulatorPortDir("");
         QtTest::TearDown();
     }
 
@@ -288,6 +290,43 @@ TEST_F(ComComboBoxTest, EitherOwnerMayDeleteIt) {
         EXPECT_EQ(form.ComponentCount(), 0);
         port.reset();
     }
+}
+
+// Each drop-down reads the list again: a plugged-in adapter appears, an unplugged one goes,
+// the entry shown stays selected, and the port hears nothing of it.
+TEST_F(ComComboBoxTest, DroppingDownFollowsPlugAndUnplugWithoutTouchingThePort) {
+    TComComboBox box;
+    box.SetComProperty(cpPort);
+    box.SetAutoApply(true);
+    port_.SetPort("COM2");
+    box.SetComPort(&port_);
+    ASSERT_EQ(box.Text(), "COM2");
+    int changes = 0;
+    box.OnChange = [&](TObject*) { ++changes; };
+
+    tree_.AddPort("ttyUSB0");
+    tree_.Remove("COM10");
+    box.showPopup();
+    box.hidePopup();
+    EXPECT_EQ(box.Items().ToVector(), (Texts{"COM1", "COM13", "COM2", "ttyUSB0"}));
+    EXPECT_EQ(box.Text(), "COM2");
+
+    // The entry shown is unplugged: nothing is selected, and still nothing is applied.
+    tree_.Remove("COM2");
+    box.showPopup();
+    box.hidePopup();
+    EXPECT_EQ(box.Items().ToVector(), (Texts{"COM1", "COM13", "ttyUSB0"}));
+    EXPECT_EQ(box.ItemIndex(), -1);
+    EXPECT_EQ(port_.Port(), "COM2");
+    EXPECT_EQ(changes, 0);
+
+    // Other settings have fixed lists and keep them.
+    TComComboBox rates;
+    rates.SetComProperty(cpBaudRate);
+    const Texts before = rates.Items().ToVector();
+    rates.showPopup();
+    rates.hidePopup();
+    EXPECT_EQ(rates.Items().ToVector(), before);
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 // The selector's logic and the serial port list, without Qt.
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <stdlib.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,8 +22,14 @@ using Texts = std::vector<std::string>;
 // Points the port list at a fake tty class tree for the duration of a test.
 class WithTtyClass : public ::testing::Test {
 protected:
-    void SetUp() override { SetTtyClassDir(tree_.Dir()); }
-    void TearDown() override { SetTtyClassDir(""); }
+    void SetUp() override {
+        SetTtyClassDir(tree_.Dir());
+        SetSimulatorPortDir(tree_.SimulatorDir());
+    }
+    void TearDown() override {
+        SetTtyClassDir("");
+        SetSimulatorPortDir("");
+    }
     FakeTtyClass tree_;
 };
 
@@ -269,3 +280,85 @@ TEST(Strings, CompareTextFoldsOnlyCase) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Simulators in the port list
+
+namespace simulators {
+
+namespace fs = std::filesystem;
+
+// A terminal of our own, standing in for a simulator's.
+class Terminal {
+public:
+    Terminal() {
+        if (openpty(&master_, &slave_, name_, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+    }
+    ~Terminal() {
+        close(slave_);
+        close(master_);
+    }
+    std::string Path() const { return name_; }
+
+private:
+    int master_ = -1, slave_ = -1;
+    char name_[128] = {};
+};
+
+class SimulatorPortsTest : public WithTtyClass {
+protected:
+    std::string Announce(const std::string& name, const std::string& target) {
+        const fs::path entry = fs::path(tree_.SimulatorDir()) / name;
+        fs::create_symlink(target, entry);
+        return entry.string();
+    }
+    Terminal terminal_;
+    const std::string self_ = std::to_string(getpid());
+};
+
+TEST_F(SimulatorPortsTest, ListsOnlyLiveAnnouncementsOfTerminalsBesideTheHardware) {
+    tree_.AddPort("ttyUSB0");
+    const std::string live = Announce("grblsim-" + self_, terminal_.Path());
+    Announce("grblsim-999999999", terminal_.Path());              // no such process
+    Announce("grblsim-x" + self_ + "z", terminal_.Path());          // no process id
+    Announce("plain-" + self_, tree_.Dir());                        // not a device
+    Announce("gone-" + self_, "/dev/pts/nonexistent");              // dangling
+    Announce("null-" + self_, "/dev/null");                         // not a terminal
+    Announce(".grblsim-" + self_ + ".new", terminal_.Path());       // half made
+    TStringList list;
+    ListSerialPorts(list);
+    EXPECT_EQ(list.ToVector(), (Texts{live, "ttyUSB0"}));
+    // The two-argument form reads sysfs alone.
+    ListSerialPorts(list, tree_.Dir());
+    EXPECT_EQ(list.ToVector(), (Texts{"ttyUSB0"}));
+}
+
+TEST_F(SimulatorPortsTest, ADirectoryOthersCanReachIsNeitherReadNorPrepared) {
+    Announce("grblsim-" + self_, terminal_.Path());
+    fs::permissions(tree_.SimulatorDir(), fs::perms::group_read | fs::perms::group_exec,
+                    fs::perm_options::add);
+    EXPECT_TRUE(ListSimulatorPorts(tree_.SimulatorDir(), tree_.Dir()).empty());
+    std::string why;
+    EXPECT_FALSE(PrepareSimulatorPortDir(tree_.SimulatorDir(), why));
+    EXPECT_NE(why.find("0700"), std::string::npos) << why;
+
+    // A link in place of the directory is refused too; a missing one is made private.
+    const std::string link = tree_.SimulatorDir() + "-link";
+    fs::create_directory_symlink(tree_.SimulatorDir(), link);
+    EXPECT_FALSE(PrepareSimulatorPortDir(link, why));
+    const std::string fresh = tree_.SimulatorDir() + "/fresh";
+    ASSERT_TRUE(PrepareSimulatorPortDir(fresh, why)) << why;
+    EXPECT_EQ(fs::status(fresh).permissions() & fs::perms::all, fs::perms::owner_all);
+}
+
+TEST(SimulatorPortDir, FollowsTheRuntimeDirectoryOrFallsBackToAPerUserOne) {
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string keep = saved ? saved : "";
+    setenv("XDG_RUNTIME_DIR", "/run/user/1234", 1);
+    EXPECT_EQ(DefaultSimulatorPortDir(), "/run/user/1234/tarnwick");
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(DefaultSimulatorPortDir(), "/tmp/tarnwick-" + std::to_string(geteuid()));
+    if (saved) setenv("XDG_RUNTIME_DIR", keep.c_str(), 1);
+}
+
+}  // namespace simulators

@@ -23,6 +23,8 @@ public:
         root_ = pattern;
         fs::create_directories(root_ / "class" / "tty");
         fs::create_directories(root_ / "devices");
+        fs::create_directory(root_ / "run");
+        fs::permissions(root_ / "run", fs::perms::owner_all, fs::perm_options::replace);
     }
     ~FakeTtyClass() {
         std::error_code ec;
@@ -33,6 +35,9 @@ public:
 
     // The directory that takes the place of /sys/class/tty.
     std::string Dir() const { return (root_ / "class" / "tty").string(); }
+
+    // A private directory that takes the place of the simulators' runtime directory.
+    std::string SimulatorDir() const { return (root_ / "run").string(); }
 
     // A tty with hardware behind it; `type` is the 8250 UART type attribute, if any.
     void AddPort(const std::string& sysfsName, std::optional<int> type = std::nullopt) {
@@ -51,6 +56,9 @@ public:
         std::ofstream(tty / "dev") << "4:0\n";
         Link(tty, sysfsName);
     }
+
+    // Removes a tty, as an unplugged adapter leaves the class.
+    void Remove(const std::string& sysfsName) { fs::remove(fs::path(Dir()) / sysfsName); }
 
 private:
     void Link(const fs::path& target, const std::string& name) {

@@ -1,0 +1,122 @@
+#pragma once
+// The simulated controller's protocol: bytes in, bytes out, in machine time. No I/O and no
+// clock of its own, so every answer is a function of what was received and when.
+//
+// Like the firmware it takes the real-time bytes (?, !, ~, Ctrl-X) straight off the wire and
+// keeps everything else in a 128-byte receive buffer; a line leaves the buffer when the
+// controller gets to it, and the "ok" of a motion line comes once the block is planned, so a
+// sender that counts characters in flight works against it exactly as against the firmware.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "Motion.h"
+
+namespace grblsim {
+
+enum class Dialect { Grbl09j, Grbl11h };
+
+class GrblEngine {
+public:
+    static constexpr std::size_t kRxBufferSize = 128;
+    static constexpr std::size_t kLineBufferSize = 80;  // longest line is one less
+
+    enum class State { Idle, Run, Hold, Alarm, Check };
+
+    explicit GrblEngine(Dialect dialect);
+
+    Dialect GetDialect() const { return dialect_; }
+
+    // Power-up or a client opening the port (the board resets on DTR): the banner, as after
+    // a soft reset. `now` is machine time in seconds; it never runs backwards.
+    void Boot(double now);
+    // Bytes from the client. Bytes that do not fit the receive buffer are lost, as on the
+    // board.
+    void Receive(std::string_view bytes, double now);
+    // Lets the machine run up to `now` and works through the lines that become due.
+    void Advance(double now);
+    // Machine time at which Advance has something to do next, or a negative value when
+    // nothing happens until the client sends again.
+    double NextEvent() const;
+
+    // What the controller has written since the last call.
+    std::string TakeOutput();
+
+    State GetState() const { return state_; }
+    Vec3 MachinePosition() const { return motion_.Position(); }
+    std::size_t RxBufferUsed() const { return rx_.size(); }
+
+private:
+    struct Modal {
+        int motion = 0;  // 0 = G0, 1 = G1, 80 = none
+        bool inches = false;
+        bool incremental = false;
+        int spindle = 5;  // 3, 4 or 5
+        bool coolant = false;
+        int coordSystem = 0;  // G54 + n
+        int plane = 17;
+    };
+    // What is left to do of a parsed line before it is answered, in the firmware's order
+    // within a block: spindle and dwell wait for the machine to stand, a move for room in
+    // the planner, a program end for the machine to stand.
+    struct Step {
+        enum Kind { Spindle, Dwell, Move, ProgramEnd } kind;
+        Vec3 target{};
+        double value = 0;  // feed (mm/min), dwell (s) or spindle mode
+        bool rapid = false;
+    };
+
+    void ResetController(double now);
+    void RealTime(char c, double now);
+    void WorkLines(double now);
+    void ExecuteLine(const std::string& line, double now);
+    int ExecuteGcode(const std::string& line);
+    int ExecuteSystem(const std::string& line);
+    void FinishPending(double now);
+    void SyncStateWithMotion();
+
+    void Reply(int status);
+    void Message(const std::string& text);
+    void StatusReport();
+    void ReportSettings();
+    void ReportParserState();
+    void ReportParameters();
+    Vec3 WorkOffset() const;
+    std::string Axes(const Vec3& v) const;
+
+    Dialect dialect_;
+    MachineLimits limits_;
+    Motion motion_;
+    State state_ = State::Idle;
+    std::string rx_;        // the receive buffer
+    std::string line_;      // the line being collected from it
+    bool lineOverflow_ = false;
+    bool inComment_ = false;
+    bool inSemicolon_ = false;
+    std::deque<Step> steps_;  // of the line being executed; empty when none waits
+    bool dwelling_ = false;
+    double dwellEnd_ = 0;
+    double lastTime_ = 0;
+    std::string out_;
+
+    Modal modal_;
+    double feed_ = 0;  // mm/min
+    double spindleSpeed_ = 0;
+    int tool_ = 0;
+    Vec3 parserPosition_{};  // where the last queued move ends, machine mm
+    Vec3 g92Offset_{};
+    std::array<std::string, 2> startupLines_;
+
+    std::map<int, double> settings_;
+    int statusMask_ = 0;
+    int wcoCounter_ = 0;
+    int ovrCounter_ = 0;
+    bool exitCheckModeAfterReply_ = false;
+};
+
+}  // namespace grblsim
