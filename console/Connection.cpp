@@ -22,6 +22,8 @@ void TForm1::btnConnectPortClick(QObject*) {
     // already from the second connect on, so nothing else would drop it, and it would be glued
     // onto the first line of this connection.
     ComDataPacket1->ResetBuffer();
+    // Another controller, or the same one after a reset, has its own offset.
+    WorkOffset = {};
     try {
         ComPort1->SetConnected(true);
         ApplyConnectionView(true);

@@ -20,7 +20,7 @@ void ShowStatusReport(const std::string& line) {
     const TStatusTexts shown = ParseStatusReport(
         {TextOf(form.labelStatus1), TextOf(form.labelStatus2), TextOf(form.labelXwDisplay),
          TextOf(form.labelYwDisplay), TextOf(form.labelZwDisplay)},
-        line);
+        line, form.WorkOffset);
     SetTextOf(form.labelStatus1, shown.State1);
     SetTextOf(form.labelStatus2, shown.State2);
     SetTextOf(form.labelXwDisplay, shown.X);

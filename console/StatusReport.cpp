@@ -1,6 +1,9 @@
 #include "StatusReport.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <optional>
 
 namespace {
 
@@ -29,13 +32,104 @@ std::string WithDecimalComma(std::string_view field) {
     return out;
 }
 
+using Axes = std::array<double, 3>;
+
+// The first three of the comma-separated fields: X, Y and Z (a controller with more axes
+// sends more).
+std::optional<std::array<std::string_view, 3>> AxisFields(std::string_view text) {
+    std::array<std::string_view, 3> fields;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const std::size_t comma = text.find(',');
+        if (comma == std::string_view::npos && i + 1 < fields.size()) return std::nullopt;
+        fields[i] = text.substr(0, comma);
+        text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 1);
+    }
+    return fields;
+}
+
+// The three axes as numbers; nothing unless each is a plain finite decimal number.
+std::optional<Axes> AxisValues(const std::array<std::string_view, 3>& fields) {
+    Axes values{};
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        const std::string_view f = fields[i];
+        const char* end = f.data() + f.size();
+        const auto [ptr, ec] = std::from_chars(f.data(), end, values[i], std::chars_format::fixed);
+        if (f.empty() || ec != std::errc{} || ptr != end || !std::isfinite(values[i]))
+            return std::nullopt;
+    }
+    return values;
+}
+
+// `value` with `decimals` places and a decimal comma; never "-0,000".
+std::string FixedWithComma(double value, int decimals) {
+    if (std::round(value * std::pow(10.0, decimals)) == 0) value = 0;
+    char text[64];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value,
+                                         std::chars_format::fixed, decimals);
+    if (ec != std::errc{}) return {};
+    return WithDecimalComma(std::string_view(text, static_cast<std::size_t>(end - text)));
+}
+
+// Places after the point, as the controller wrote them (3, or 4 in inches).
+int DecimalsOf(std::string_view field) {
+    const std::size_t dot = field.find('.');
+    if (dot == std::string_view::npos) return 0;
+    return static_cast<int>(std::min<std::size_t>(field.size() - dot - 1, 6));
+}
+
+void SetPosition(TStatusTexts& shown, const std::array<std::string, 3>& axes) {
+    shown.X = axes[0];
+    shown.Y = axes[1];
+    shown.Z = axes[2];
+}
+
+// GRBL 1.1: "<State|Field:value|...>", positions as machine position, work position, or the
+// machine position now and the offset every few reports.
+void ApplyBarReport(TStatusTexts& shown, std::string_view line, TWorkOffset& offset) {
+    if (line.substr(0, 4) == "<Jog") shown.State1 = shown.State2 = "Busy";
+
+    std::string_view body = line.substr(0, line.find('>'));
+    std::optional<std::array<std::string_view, 3>> machine, work;
+    while (!body.empty()) {
+        const std::size_t bar = body.find('|');
+        const std::string_view field = body.substr(0, bar);
+        body.remove_prefix(bar == std::string_view::npos ? body.size() : bar + 1);
+
+        const auto value = [&](std::string_view tag) {
+            return field.substr(0, tag.size()) == tag ? AxisFields(field.substr(tag.size()))
+                                                      : std::nullopt;
+        };
+        if (auto f = value("MPos:")) machine = f;
+        if (auto f = value("WPos:")) work = f;
+        if (auto f = value("WCO:")) {
+            if (const auto wco = AxisValues(*f)) offset = {*wco, true};
+        }
+    }
+
+    if (work && AxisValues(*work)) {
+        SetPosition(shown, {WithDecimalComma((*work)[0]), WithDecimalComma((*work)[1]),
+                            WithDecimalComma((*work)[2])});
+        return;
+    }
+    const std::optional<Axes> mpos = machine ? AxisValues(*machine) : std::nullopt;
+    if (!mpos || !offset.Known) return;
+    std::array<std::string, 3> texts;
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        texts[i] = FixedWithComma((*mpos)[i] - offset.Axes[i], DecimalsOf((*machine)[i]));
+    SetPosition(shown, texts);
+}
+
 }  // namespace
 
-TStatusTexts ParseStatusReport(TStatusTexts previous, std::string_view line) {
+TStatusTexts ParseStatusReport(TStatusTexts previous, std::string_view line, TWorkOffset& offset) {
     TStatusTexts shown = std::move(previous);
     const std::string_view head = line.substr(0, 4);
     if (head == "<Idl") shown.State1 = shown.State2 = "Idle";
     if (head == "<Run") shown.State1 = shown.State2 = "Busy";
+    if (line.find('|') != std::string_view::npos) {
+        ApplyBarReport(shown, line, offset);
+        return shown;
+    }
 
     // The tag "WPos:" is five characters; the work position follows it.
     const std::string_view rest = Copy(line, Find('W', line) + 5, 200);

@@ -19,6 +19,7 @@
 #include "Component.h"
 #include "ChannelText.h"
 #include "ReportGate.h"
+#include "StatusReport.h"
 
 class QAction;
 class QGroupBox;
@@ -178,6 +179,9 @@ public:
 
     // Shows the connection warning; tests put their own in its place.
     std::function<void()> ShowConnectionWarning;
+
+    // The work offset of the connected controller, from its status reports.
+    TWorkOffset WorkOffset;
 
 private:
     void ApplyConnectionView(bool connected);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -10,6 +11,11 @@
 #include "ConnectionView.h"
 #include "ReportGate.h"
 #include "StatusReport.h"
+
+// Readable failures: the five texts, not the object's bytes.
+static void PrintTo(const TStatusTexts& t, std::ostream* os) {
+    *os << '{' << t.State1 << '|' << t.State2 << '|' << t.X << '|' << t.Y << '|' << t.Z << '}';
+}
 
 namespace {
 
@@ -47,13 +53,51 @@ TEST(StatusReport, EveryLineGivesItsDefinedTexts) {
         {"case counts", busy, "<idle,WPos:1,2,3>", {"Busy", "Busy", "1", "2", "3"}},
         {"one comma only", kStart, "<Run,WPos:4.2,5>", {"Busy", "Busy", "4,2", "", "4,2,5"}},
     };
-    for (const StatusCase& c : cases)
-        EXPECT_EQ(ParseStatusReport(c.before, c.line), c.after) << c.what;
+    for (const StatusCase& c : cases) {
+        // A comma report neither reads nor changes a kept offset.
+        TWorkOffset offset{{100, 200, 300}, true};
+        EXPECT_EQ(ParseStatusReport(c.before, c.line, offset), c.after) << c.what;
+        EXPECT_EQ(offset.Axes[0], 100) << c.what;
+    }
+}
+
+// GRBL 1.1 reports one after another, the offset carried from line to line.
+TEST(StatusReport, BarReportsShowTheWorkPosition) {
+    const TStatusTexts idle0{"Idle", "Idle", "0,000", "0,000", "0,000"};
+    const StatusCase steps[] = {
+        {"no offset yet: positions stay", kStart, "<Idle|MPos:1.000,2.000,3.000|FS:0,0>\r",
+         {"Idle", "Idle", " ----- ", " ----- ", " ----- "}},
+        {"offset arrives", kStart,
+         "<Idle|MPos:1.000,2.000,3.000|FS:0,0|WCO:1.000,-2.000,0.500>\r",
+         {"Idle", "Idle", "0,000", "4,000", "2,500"}},
+        {"offset kept", idle0, "<Jog|MPos:11.000,2.000,3.000|FS:1000,0|Ov:100,100,100>\r",
+         {"Busy", "Busy", "10,000", "4,000", "2,500"}},
+        {"no negative zero", idle0, "<Run|MPos:0.99999999,-2.000,0.500|FS:0,0>",
+         {"Busy", "Busy", "0,000000", "0,000", "0,000"}},
+        {"inches keep four places", idle0, "<Hold:0|MPos:1.2345,2.000,0.5|FS:0,0>",
+         {"Idle", "Idle", "0,2345", "4,000", "0,0"}},
+        {"WPos as reported", idle0, "<Idle|WPos:-1.500,2.000,3.000|FS:0,0>",
+         {"Idle", "Idle", "-1,500", "2,000", "3,000"}},
+        {"more axes: X, Y, Z", idle0, "<Idle|WPos:1.000,2.000,3.000,4.000|FS:0,0>",
+         {"Idle", "Idle", "1,000", "2,000", "3,000"}},
+        {"garbled position stays", idle0, "<Run|MPos:1.0x0,2.000,3.000|FS:0,0>",
+         {"Busy", "Busy", "0,000", "0,000", "0,000"}},
+        {"two axes only", idle0, "<Idle|MPos:5.000,6.000|FS:0,0>", idle0},
+        {"cut off before >", idle0, "<Alarm|MPos:5.000,6.000,7.000\r", idle0},
+        {"garbled offset ignored", idle0, "<Idle|MPos:1.000,-2.000,0.500|WCO:a,b,c>", idle0},
+        {"Jog is no state in the comma form", idle0, "<Jog,MPos:0,0,0,WPos:0,0,0>",
+         {"Idle", "Idle", "0", "0", "0"}},
+    };
+    TWorkOffset offset;
+    for (const StatusCase& c : steps)
+        EXPECT_EQ(ParseStatusReport(c.before, c.line, offset), c.after) << c.what;
 }
 
 TEST(StatusReport, OnlyTwoHundredCharactersAfterTheTagCount) {
     const std::string longX(300, '1');
-    const TStatusTexts shown = ParseStatusReport(kStart, "<Idle,WPos:" + longX + ",2,3>");
+    TWorkOffset offset;
+    const TStatusTexts shown =
+        ParseStatusReport(kStart, "<Idle,WPos:" + longX + ",2,3>", offset);
     EXPECT_EQ(shown.X, "");  // no comma within reach
     EXPECT_EQ(shown.Z, "");
 }
