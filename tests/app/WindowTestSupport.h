@@ -7,10 +7,13 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
 #include <QTextBlock>
+#include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -62,6 +65,19 @@ struct Pty {
     int master = -1, slave = -1;
     std::string path;
 };
+
+// Answers the next file dialog the window opens: `act` gets it once it is on screen.
+inline void AnswerFileDialog(std::function<void(QFileDialog&)> act) {
+    auto* watch = new QTimer;
+    QObject::connect(watch, &QTimer::timeout, [watch, act] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            watch->stop();
+            watch->deleteLater();
+            act(*dialog);
+        }
+    });
+    watch->start(10);
+}
 
 // A fresh window per test, shown offscreen; Form1 points at it.
 class WindowTest : public QtTest {

@@ -177,19 +177,6 @@ TEST_F(PanelPty, ManualInputSendsOnEnterWithAnyModifier) {
     EXPECT_EQ(pty_.Read(1, 100), "");  // other keys send nothing
 }
 
-// Answers the next file dialog the window opens: `act` gets it once it is on screen.
-void AnswerFileDialog(std::function<void(QFileDialog&)> act) {
-    auto* watch = new QTimer;
-    QObject::connect(watch, &QTimer::timeout, [watch, act] {
-        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-            watch->stop();
-            watch->deleteLater();
-            act(*dialog);
-        }
-    });
-    watch->start(10);
-}
-
 using GCodeView = WindowTest;
 
 TEST_F(GCodeView, LoadsTheChosenFileAndMarksN1G71) {
