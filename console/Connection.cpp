@@ -24,6 +24,8 @@ void TForm1::btnConnectPortClick(QObject*) {
     ComDataPacket1->ResetBuffer();
     // Another controller, or the same one after a reset, has its own offset.
     WorkOffset = {};
+    // A failing poll on this connection is news, whatever the last one reported.
+    pollGate_.Rearm();
     try {
         ComPort1->SetConnected(true);
         ApplyConnectionView(true);

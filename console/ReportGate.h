@@ -1,7 +1,10 @@
 #pragma once
-// Keeps a repeating action from stacking error reports: while the report of one failure is on
+// Keeps a repeating action from stacking error reports. While the report of one failure is on
 // screen (the report is modal and runs its own event loop, in which the action keeps firing),
-// later runs are skipped; once it is dismissed the action runs again.
+// later runs are skipped. Once it is dismissed the action runs again, but the same failure is
+// not reported again until the action has succeeded in between or the gate is rearmed: a lost
+// line would otherwise put up a new report a moment after each one the operator dismisses,
+// and "Disconnect" could hardly be reached.
 
 #include "Errors.h"
 
@@ -9,14 +12,18 @@ class TReportGate {
 public:
     // True while a report raised through this gate is on screen.
     bool ReportOnScreen() const { return onScreen_; }
+    // A fresh start (a new connection): its first failure is reported.
+    void Rearm() { reported_ = false; }
 
     template <typename Fn>
     void Run(Fn&& action) noexcept {
         if (onScreen_) return;
         try {
             action();
+            reported_ = false;
         } catch (...) {
-            onScreen_ = true;
+            if (reported_) return;
+            reported_ = onScreen_ = true;
             framework::ShowCurrentException();
             onScreen_ = false;
         }
@@ -24,4 +31,5 @@ public:
 
 private:
     bool onScreen_ = false;
+    bool reported_ = false;
 };

@@ -151,4 +151,29 @@ TEST(ReportGate, ARunWhileItsReportIsOnScreenIsSkipped) {
     framework::SetDefaultErrorReport(nullptr);
 }
 
+TEST(ReportGate, AFailureIsReportedOnceUntilASuccessOrARearm) {
+    TReportGate gate;
+    int reports = 0;
+    framework::SetDefaultErrorReport([&](const std::string&) { ++reports; });
+    enum Step { Fail, Succeed, Rearm };
+    const struct {
+        Step step;
+        int reports;  // so far
+    } steps[] = {{Fail, 1},    {Fail, 1}, {Fail, 1}, {Succeed, 1}, {Fail, 2},
+                 {Rearm, 2},   {Fail, 3}, {Fail, 3}, {Rearm, 3},   {Succeed, 3}, {Fail, 4}};
+    int runs = 0;
+    for (const auto& s : steps) {
+        if (s.step == Rearm)
+            gate.Rearm();
+        else
+            gate.Run([&, fail = s.step == Fail] {
+                ++runs;
+                if (fail) throw std::runtime_error("gone");
+            });
+        EXPECT_EQ(reports, s.reports) << "after step " << &s - steps;
+    }
+    EXPECT_EQ(runs, 9);  // failures that are not reported still try again
+    framework::SetDefaultErrorReport(nullptr);
+}
+
 }  // namespace
