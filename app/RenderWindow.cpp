@@ -39,7 +39,7 @@ bool ShowConnected(TForm1& form, int master, const std::string& slave) {
     form.btnComConnect->click();
     if (!form.ComPort1->Connected()) return false;
     const char reply[] =
-        "\r\nGrbl 1.1h ['$' for help]\r\nok\r\n"
+        "\r\nGrbl 0.9j ['$' for help]\r\nok\r\n"
         "<Idle,MPos:12.500,-3.250,0.000,WPos:12.500,-3.250,0.000>\r\n";
     if (write(master, reply, std::strlen(reply)) < 0) return false;
     return ServeUntil([&] {

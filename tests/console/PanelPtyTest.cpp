@@ -14,6 +14,7 @@
 
 #include "GCodeGrid.h"
 #include "ImageButton.h"
+#include "LocaleScope.h"
 #include "OpenDialog.h"
 #include "SpinEdit.h"
 #include "TempDir.h"
@@ -23,20 +24,10 @@ namespace {
 
 using namespace windowtest;
 using consoletest::TempDir;
+using consoletest::LocaleScope;
 
 const QColor kGreen(0, 128, 0);
 const QString kNote = QStringLiteral("Not-Stop, System-Reset. Bitte Nullpunkt neu setzten");
-
-class LocaleScope {
-public:
-    explicit LocaleScope(const QLocale& locale) { QLocale::setDefault(locale); }
-    ~LocaleScope() { QLocale::setDefault(saved_); }
-    LocaleScope(const LocaleScope&) = delete;
-    LocaleScope& operator=(const LocaleScope&) = delete;
-
-private:
-    QLocale saved_;
-};
 
 class PanelPty : public WindowTest {
 protected:

@@ -5,23 +5,14 @@
 #include <QTest>
 
 #include "JogLine.h"
+#include "LocaleScope.h"
 #include "QtTestSupport.h"
 #include "SpinEdit.h"
 
 namespace {
 
 using controlstest::QtTest;
-
-class LocaleScope {
-public:
-    explicit LocaleScope(const QLocale& locale) { QLocale::setDefault(locale); }
-    ~LocaleScope() { QLocale::setDefault(saved_); }
-    LocaleScope(const LocaleScope&) = delete;
-    LocaleScope& operator=(const LocaleScope&) = delete;
-
-private:
-    QLocale saved_;
-};
+using consoletest::LocaleScope;
 
 struct Locales {
     QLocale locale;
