@@ -261,7 +261,10 @@ void TCustomComPort::ClosePort() {
     case psOpen:
         break;
     }
-    BeginTransition(psClosing);
+    // No new epoch yet: FinishClose starts it once the event thread has ended. A batch the
+    // event thread runs itself (smNone) when a close begins here, on another thread, still
+    // runs to its end while the device is open, as the close waits for it.
+    state_ = psClosing;
     const Watch w = Watching();
     try {
         BeforeCloseStep(w);
@@ -282,6 +285,7 @@ void TCustomComPort::FinishClose() {
         throw;
     }
     StopEventThread();
+    ++epoch_;  // runs of callbacks that began before the close end here
     // Also covers a thread whose start failed after the target was made.
     notifyWindow_.reset();
     CloseDevice();

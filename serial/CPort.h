@@ -231,8 +231,9 @@ protected:
     virtual void DoRx80Full();
 
 private:
-    // What a run of callbacks holds on to: the port still exists and no transition has begun
-    // since the run started. A handler may close, reopen or free the port.
+    // What a run of callbacks holds on to: the port still exists, and since the run started no
+    // open has begun and no close has got past stopping the event thread. A handler may close,
+    // reopen or free the port.
     struct Watch {
         const TCustomComPort* port;
         std::weak_ptr<const char> alive;
@@ -266,7 +267,7 @@ private:
     bool hasBufferLink_ = false;
     std::atomic<bool> connected_{false};  // the device is open and configured
     std::atomic<TPortState> state_{psClosed};
-    std::atomic<std::uint64_t> epoch_{0};  // counts transitions begun
+    std::atomic<std::uint64_t> epoch_{0};  // counts opens begun and closes under way
     bool closeRequested_ = false;          // a close asked for before the device was up
     std::shared_ptr<const char> life_ = std::make_shared<const char>('\0');
 

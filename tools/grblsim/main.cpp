@@ -143,10 +143,17 @@ public:
             }
             if (fds[0].revents) break;  // SIGINT, SIGTERM or SIGHUP: leave cleanly
             if (fds[1].revents) {
+                bool opened = false;
                 for (const int change : pty_.TakeEvents()) {
-                    if (change > 0 && openers_++ == 0) Connect();
+                    if (change > 0 && openers_++ == 0) {
+                        Connect();
+                        opened = true;
+                    }
                     if (change < 0 && openers_ > 0 && --openers_ == 0) Disconnect();
                 }
+                // The master's state was taken before this open: a hang-up in it is that of
+                // the client that has just gone, not of the new one. Look again first.
+                if (opened) continue;
             }
             if (!connected_) continue;
             if (fds[2].revents & POLLIN) Read();
