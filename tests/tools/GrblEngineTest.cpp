@@ -44,6 +44,7 @@ std::vector<Transcript> Transcripts() {
           {0, "1\r", "error: Expected command letter\r\n"},
           {0, "$G1\r", "error: Invalid statement\r\n"},
           {0, "$Q\r", "error: Bad number format\r\n"},
+          {0, "$J=X1 F100\r", "error: Bad number format\r\n"},  // no jogging before 1.1
           {0, std::string(90, 'X') + "\r", "error: Line overflow\r\n"}}},
         {"errors11",
          D::Grbl11h,
@@ -51,7 +52,8 @@ std::vector<Transcript> Transcripts() {
           {0, "G2 X1\r", "error:20\r\n"},
           {0, "G1 X1\r", "error:22\r\n"},
           {0, "$G1\r", "error:3\r\n"},
-          {0, "$Q\r", "error:2\r\n"}}},
+          {0, "$Q\r", "error:2\r\n"},
+          {0, "$J X1 F100\r", "error:3\r\n"}}},
         {"queries09",
          D::Grbl09j,
          {{0, "$G\r", "[G0 G54 G17 G21 G90 G94 M0 M5 M9 T0 F0. S0.]\r\nok\r\n"},
@@ -65,6 +67,9 @@ std::vector<Transcript> Transcripts() {
          D::Grbl11h,
          {{0, "$G\r", "[GC:G0 G54 G17 G21 G90 G94 M5 M9 T0 F0 S0]\r\nok\r\n"},
           {0, "$I\r", "[VER:1.1h.20190830:]\r\n[OPT:V,15,128]\r\nok\r\n"},
+          // Overrides, safety door, spindle stop and coolant toggles never reach a line.
+          {0, "$\x90\x84\x85\x9e\xa0\xa1G\r",
+           "[GC:G0 G54 G17 G21 G90 G94 M5 M9 T0 F0 S0]\r\nok\r\n"},
           {0, "$C\r", "[MSG:Enabled]\r\nok\r\n"}}},
         // 10 mm at 600 mm/min, limited to the 500 mm/min maximum, accelerating at 10 mm/s^2:
         // 1.25 mm (1.252 in whole steps) after 0.5 s, there after 2.03 s.
@@ -89,7 +94,9 @@ std::vector<Transcript> Transcripts() {
         {"abort11",
          D::Grbl11h,
          {{0, "G1 X10 F300\r", "ok\r\n"},
+          {0.1, "$J=X1 F100\r", "error:8\r\n"},  // not while a job runs
           {0.5, "\x18", "ALARM:3\r\n" + kBanner11 + "[MSG:'$H'|'$X' to unlock]\r\n"},
+          {0.6, "$J=X1 F100\r", "error:8\r\n"},  // nor in alarm
           {0.6, "$X\r", "[MSG:Caution: Unlocked]\r\nok\r\n"}}},
         // The work offset comes with the first report and again right after it changes;
         // overrides follow one report later.
@@ -111,6 +118,29 @@ std::vector<Transcript> Transcripts() {
           {2, "?", "<Hold:0|MPos:0.400,0.000,0.000|FS:0,0|Ov:100,100,100>\r\n"},
           {2, "~", ""},
           {10, "?", "<Idle|MPos:10.000,0.000,0.000|FS:0,0>\r\n"}}},
+        // A jog runs like that move, locks out G-code, and a jog cancel stops it where the
+        // hold would have: the rest is dropped and the parser keeps its modes.
+        {"jog11",
+         D::Grbl11h,
+         {{0, "$J=G91 X10 F300\r", "ok\r\n"},
+          {0, "$J=X1\r", "error:22\r\n"},
+          {0, "$J=M3 X1 F100\r", "error:16\r\n"},
+          {0, "G0 X0\r", "error:9\r\n"},
+          {0.2, "?", "<Jog|MPos:0.200,0.000,0.000|FS:120,0|WCO:0.000,0.000,0.000>\r\n"},
+          {0.2, "\x85", ""},
+          {2, "?", "<Idle|MPos:0.400,0.000,0.000|FS:0,0|Ov:100,100,100>\r\n"},
+          {2, "$G\r", "[GC:G0 G54 G17 G21 G90 G94 M5 M9 T0 F0 S0]\r\nok\r\n"},
+          {2, "$J=G91 X1 F300\r", "ok\r\n"},
+          {5, "?", "<Idle|MPos:1.400,0.000,0.000|FS:0,0>\r\n"}}},
+        // G53 jogs in machine coordinates; a feed hold ends a jog as the jog cancel does.
+        {"jogHold11",
+         D::Grbl11h,
+         {{0, "G92 Y-5\r", "ok\r\n"},
+          {0, "$J=G53 Y1 F300\r", "ok\r\n"},
+          {5, "?", "<Idle|MPos:0.000,1.000,0.000|FS:0,0|WCO:0.000,5.000,0.000>\r\n"},
+          {5, "$J=G91 Y10 F300\r", "ok\r\n"},
+          {5.2, "!", ""},
+          {7, "?", "<Idle|MPos:0.000,1.400,0.000|FS:0,0|Ov:100,100,100>\r\n"}}},
     };
 }
 
@@ -167,6 +197,23 @@ TEST(GrblEngine, AnswersAMoveWhenItIsPlannedAndDropsWhatOverflowsTheBuffer) {
         engine.Advance(next);
     EXPECT_EQ(engine.GetState(), GrblEngine::State::Idle);
     EXPECT_DOUBLE_EQ(engine.MachinePosition()[0], 16.0);
+}
+
+// A jog cancel drops every queued jog block and the jog line that waited for the planner;
+// that line is still answered, so a sender counting characters stays in step.
+TEST(GrblEngine, CancelsQueuedJogsAndAnswersTheOneThatWaited) {
+    GrblEngine engine(Dialect::Grbl11h);
+    engine.Boot(0);
+    (void)engine.TakeOutput();
+    for (int i = 0; i < 16; ++i) engine.Receive("$J=G91X1F500\n", 0);
+    EXPECT_EQ(CountOks(engine.TakeOutput()), 15);
+
+    engine.Receive("\x85", 0.1);
+    for (double next = engine.NextEvent(); next >= 0; next = engine.NextEvent())
+        engine.Advance(next);
+    EXPECT_EQ(engine.TakeOutput(), "ok\r\n");
+    EXPECT_EQ(engine.GetState(), GrblEngine::State::Idle);
+    EXPECT_NEAR(engine.MachinePosition()[0], 0.1, 1e-9);  // 1 mm/s after 0.1 s, stopping
 }
 
 // A dwell waits for the moves before it, then for its own time.

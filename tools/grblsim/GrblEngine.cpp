@@ -12,6 +12,7 @@ namespace grblsim {
 namespace {
 
 constexpr char kReset = 0x18;
+constexpr unsigned char kJogCancel = 0x85;
 constexpr double kMmPerInch = 25.4;
 
 // Status codes shared by both versions; 0.9j spells most of them out.
@@ -24,8 +25,9 @@ enum Status {
     kSettingDisabled = 5,
     kStepPulseMin = 6,
     kNotIdle = 8,
-    kAlarmLock = 9,
+    kGcodeLock = 9,  // in alarm (and in 1.1 while jogging)
     kLineOverflow = 11,
+    kInvalidJogCommand = 16,
     kUnsupportedCommand = 20,
     kModalGroupViolation = 21,
     kUndefinedFeedRate = 22,
@@ -34,6 +36,8 @@ enum Status {
     kWordRepeated = 25,
     kNoAxisWords = 26,
     kValueWordMissing = 28,
+    kG53MotionMode = 30,
+    kAxisWordsUnused = 31,
     kUnusedWords = 36,
 };
 
@@ -46,7 +50,7 @@ std::string ErrorText09(int status) {
         case kSettingDisabled: return "Setting disabled";
         case kStepPulseMin: return "Value < 3 usec";
         case kNotIdle: return "Not idle";
-        case kAlarmLock: return "Alarm lock";
+        case kGcodeLock: return "Alarm lock";
         case kLineOverflow: return "Line overflow";
         case kUnsupportedCommand: return "Unsupported command";
         case kModalGroupViolation: return "Modal group violation";
@@ -184,7 +188,7 @@ void GrblEngine::Receive(std::string_view bytes, double now) {
         if (c == '?' || c == '!' || c == '~' || c == kReset) {
             RealTime(c, now);
         } else if (u > 0x7F && dialect_ == Dialect::Grbl11h) {
-            // 1.1 reserves the upper half for override commands; unknown ones are dropped.
+            ExtendedRealTime(u);
         } else if (rx_.size() < kRxBufferSize) {
             rx_ += c;
         }
@@ -198,7 +202,9 @@ void GrblEngine::RealTime(char c, double now) {
             StatusReport();
             break;
         case '!':
-            if (state_ == State::Run || state_ == State::Idle) {
+            if (state_ == State::Jog) {
+                CancelJog();  // a jog is not paused but ended
+            } else if (state_ == State::Run || state_ == State::Idle) {
                 motion_.Hold();
                 state_ = State::Hold;
             }
@@ -216,9 +222,24 @@ void GrblEngine::RealTime(char c, double now) {
     }
 }
 
+void GrblEngine::ExtendedRealTime(unsigned char c) {
+    // 1.1 takes the whole upper half of the byte range as real-time commands; none of it ever
+    // reaches a line. Of them only the jog cancel acts here: the overrides, the spindle stop,
+    // the coolant toggles and the safety door leave the simulated machine as it is.
+    if (c == kJogCancel && state_ == State::Jog) CancelJog();
+}
+
+void GrblEngine::CancelJog() {
+    if (cancellingJog_) return;
+    cancellingJog_ = true;
+    motion_.Hold();
+    SyncStateWithMotion();  // a jog that has not started yet ends at once
+}
+
 void GrblEngine::ResetController(double now) {
     // A reset while the machine moves loses its position: the firmware raises an alarm.
-    const bool moving = state_ == State::Run || (state_ == State::Hold && motion_.Speed() > 0);
+    const bool moving = state_ == State::Run || state_ == State::Jog ||
+                        (state_ == State::Hold && motion_.Speed() > 0);
     if (moving) {
         out_ += dialect_ == Dialect::Grbl09j ? "ALARM: Abort during cycle\r\n" : "ALARM:3\r\n";
         state_ = State::Alarm;
@@ -231,6 +252,7 @@ void GrblEngine::ResetController(double now) {
     lineOverflow_ = inComment_ = inSemicolon_ = false;
     steps_.clear();
     dwelling_ = false;
+    cancellingJog_ = false;
     exitCheckModeAfterReply_ = false;
     modal_ = Modal{};
     feed_ = 0;
@@ -280,6 +302,21 @@ double GrblEngine::NextEvent() const {
 
 void GrblEngine::SyncStateWithMotion() {
     if (state_ == State::Run && motion_.Empty()) state_ = State::Idle;
+    if (state_ == State::Jog && (motion_.Empty() || (cancellingJog_ && motion_.Speed() <= 0))) {
+        // Done, or cancelled and standing. A cancel drops what is left of the jog, and the
+        // parser goes on from where the machine stands; a jog line still waiting for the
+        // planner is answered but not run.
+        if (cancellingJog_) {
+            motion_.Abort();
+            parserPosition_ = motion_.Position();
+            cancellingJog_ = false;
+            if (!steps_.empty()) {
+                steps_.clear();
+                Reply(kOk);
+            }
+        }
+        state_ = State::Idle;
+    }
     if (state_ == State::Idle && !motion_.Empty() && !motion_.Holding()) state_ = State::Run;
 }
 
@@ -287,9 +324,10 @@ void GrblEngine::FinishPending(double now) {
     if (steps_.empty()) return;
     while (!steps_.empty()) {
         const Step& s = steps_.front();
-        if (s.kind == Step::Move) {
-            if (motion_.Full()) return;
+        if (s.kind == Step::Move || s.kind == Step::Jog) {
+            if (motion_.Full() || cancellingJog_) return;
             motion_.Push(s.target, s.value, s.rapid);
+            if (s.kind == Step::Jog && state_ == State::Idle) state_ = State::Jog;
             SyncStateWithMotion();
         } else {
             // Everything else happens with the machine standing.
@@ -319,9 +357,10 @@ void GrblEngine::FinishPending(double now) {
 
 void GrblEngine::WorkLines(double now) {
     // The firmware's line reader: drops spaces and control characters, comments in ( ) and
-    // after ;, upper-cases letters, and counts what is left against its line buffer.
+    // after ;, upper-cases letters, and counts what is left against its line buffer. While a
+    // jog is being cancelled the next line waits until the machine stands.
     std::size_t used = 0;
-    while (steps_.empty() && used < rx_.size()) {
+    while (steps_.empty() && !cancellingJog_ && used < rx_.size()) {
         const char c = rx_[used++];
         if (c == '\n' || c == '\r') {
             std::string line;
@@ -362,21 +401,20 @@ void GrblEngine::WorkLines(double now) {
 }
 
 void GrblEngine::ExecuteLine(const std::string& line, double now) {
-    if (line.empty()) {
-        Reply(kOk);
-    } else if (line[0] == '$') {
-        Reply(ExecuteSystem(line));
-    } else if (state_ == State::Alarm) {
-        Reply(kAlarmLock);
-    } else {
-        const int status = ExecuteGcode(line);
-        if (status != kOk)
-            Reply(status);
-        else if (steps_.empty())
-            Reply(kOk);
+    int status = kOk;  // a blank line or a comment is answered at once, for syncing
+    if (!line.empty()) {
+        if (line[0] == '$')
+            status = ExecuteSystem(line);
+        else if (state_ == State::Alarm || state_ == State::Jog)
+            status = kGcodeLock;
         else
-            FinishPending(now);
+            status = ExecuteGcode(line, false);
     }
+    // A line that queued work is answered once that work has been taken on.
+    if (status != kOk || steps_.empty())
+        Reply(status);
+    else
+        FinishPending(now);
 }
 
 int GrblEngine::ExecuteSystem(const std::string& line) {
@@ -397,6 +435,12 @@ int GrblEngine::ExecuteSystem(const std::string& line) {
         return kOk;
     }
     const char what = line[1];
+    if (what == 'J' && !v09) {
+        // Jogs queue behind jogs only: never in alarm, check mode, a hold or a running job.
+        if (state_ != State::Idle && state_ != State::Jog) return kNotIdle;
+        if (line.size() < 3 || line[2] != '=') return kInvalidStatement;
+        return ExecuteGcode(line, true);
+    }
     if (what == '$' || what == 'G' || what == 'C' || what == 'X') {
         if (line.size() != 2) return kInvalidStatement;
         switch (what) {
@@ -473,12 +517,12 @@ int GrblEngine::ExecuteSystem(const std::string& line) {
     return kOk;
 }
 
-int GrblEngine::ExecuteGcode(const std::string& line) {
-    // Words of one block.
+int GrblEngine::ExecuteGcode(const std::string& line, bool jog) {
+    // Words of one block; a jog's block follows its prefix.
     std::optional<int> motion, distance, units, nonModal, spindle, flow, coordSystem, plane,
         coolant, feedMode;
     std::map<char, double> values;
-    std::size_t pos = 0;
+    std::size_t pos = jog ? 3 : 0;
     while (pos < line.size()) {
         const char letter = line[pos++];
         if (letter < 'A' || letter > 'Z') return kExpectedCommandLetter;
@@ -497,7 +541,9 @@ int GrblEngine::ExecuteGcode(const std::string& line) {
                 if (mantissa != 0 && !(whole == 92 && mantissa == 10)) return kUnsupportedCommand;
                 switch (whole) {
                     case 0: case 1: case 80: fresh = set(motion, whole); break;
-                    case 4: case 92: fresh = set(nonModal, whole * 100 + mantissa); break;
+                    case 4: case 53: case 92:
+                        fresh = set(nonModal, whole * 100 + mantissa);
+                        break;
                     case 17: case 18: case 19: fresh = set(plane, whole); break;
                     case 20: case 21: fresh = set(units, whole); break;
                     case 54: case 55: case 56: case 57: case 58: case 59:
@@ -528,17 +574,46 @@ int GrblEngine::ExecuteGcode(const std::string& line) {
         if (values.count(w) && values[w] < 0) return kNegativeValue;
     if (values.count('T') && values['T'] != std::trunc(values['T'])) return kCommandValueNotInteger;
     const bool hasAxes = values.count('X') || values.count('Y') || values.count('Z');
+    // A jog names its feed every time; the modal one is not used.
+    if (jog && !values.count('F')) return kUndefinedFeedRate;
     if (nonModal && *nonModal / 100 == 92 && motion) return kAxisCommandConflict;
     if (nonModal && *nonModal == 400 && !values.count('P')) return kValueWordMissing;
     if (values.count('P') && !(nonModal && *nonModal == 400)) return kUnusedWords;
     if (nonModal && *nonModal == 9200 && !hasAxes) return kNoAxisWords;
-    const int motionMode = motion ? *motion : modal_.motion;
+    const int motionMode = motion ? *motion : jog ? 1 : modal_.motion;
     const bool inches = units ? *units == 20 : modal_.inches;
+    const bool incremental = distance ? *distance == 91 : modal_.incremental;
+    const bool machineCoords = nonModal && *nonModal == 5300;
     const double unit = inches ? kMmPerInch : 1.0;
     const double newFeed = values.count('F') ? values['F'] * unit : feed_;
     const bool moves = hasAxes && !(nonModal && *nonModal / 100 == 92) && motionMode != 80;
-    if (motion && *motion == 80 && hasAxes) return 31;  // axis words with nothing to use them
+    if (machineCoords && motionMode != 0 && motionMode != 1) return kG53MotionMode;
+    if (motion && *motion == 80 && hasAxes) return kAxisWordsUnused;
     if (moves && motionMode == 1 && newFeed <= 0) return kUndefinedFeedRate;
+
+    const char* axes = "XYZ";
+    auto target = [&] {
+        Vec3 t = parserPosition_;
+        const Vec3 offset = WorkOffset();
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (!values.count(axes[i])) continue;
+            const double v = values[axes[i]] * unit;
+            t[i] = machineCoords ? v : incremental ? parserPosition_[i] + v : offset[i] + v;
+        }
+        return t;
+    };
+    if (jog) {
+        if (values.count('S') || values.count('T')) return kUnusedWords;
+        // Units, distance mode and G53 may come with a jog, for this jog only; nothing else.
+        if (motion || spindle || flow || coolant || plane || coordSystem || feedMode ||
+            (nonModal && !machineCoords))
+            return kInvalidJogCommand;
+        if (!hasAxes) return kNoAxisWords;
+        // The parser keeps its modes and feed; only its position follows the jog.
+        parserPosition_ = target();
+        steps_.push_back({Step::Jog, parserPosition_, newFeed, false});
+        return kOk;
+    }
 
     // Every check passed: the block takes effect in the firmware's order.
     feed_ = newFeed;
@@ -560,7 +635,6 @@ int GrblEngine::ExecuteGcode(const std::string& line) {
             steps_.push_back({Step::Spindle, {}, static_cast<double>(*spindle), false});
     }
     if (nonModal && *nonModal == 400 && !check) steps_.push_back({Step::Dwell, {}, values['P'], false});
-    const char* axes = "XYZ";
     if (nonModal && *nonModal == 9200) {
         const Vec3 wco = WorkOffset();
         for (std::size_t i = 0; i < 3; ++i)
@@ -573,15 +647,8 @@ int GrblEngine::ExecuteGcode(const std::string& line) {
         wcoCounter_ = 0;
     }
     if (moves) {
-        Vec3 target = parserPosition_;
-        const Vec3 offset = WorkOffset();
-        for (std::size_t i = 0; i < 3; ++i) {
-            if (!values.count(axes[i])) continue;
-            const double v = values[axes[i]] * unit;
-            target[i] = modal_.incremental ? parserPosition_[i] + v : offset[i] + v;
-        }
-        parserPosition_ = target;
-        if (!check) steps_.push_back({Step::Move, target, feed_, motionMode == 0});
+        parserPosition_ = target();
+        if (!check) steps_.push_back({Step::Move, parserPosition_, feed_, motionMode == 0});
     }
     if (flow && (*flow == 2 || *flow == 30)) {
         modal_.motion = 1;
@@ -632,10 +699,10 @@ void GrblEngine::StatusReport() {
     const Vec3 wco = WorkOffset();
     Vec3 wpos;
     for (std::size_t i = 0; i < 3; ++i) wpos[i] = mpos[i] - wco[i];
-    const bool moving = state_ == State::Run || state_ == State::Hold;
+    const bool moving = state_ == State::Run || state_ == State::Hold || state_ == State::Jog;
     std::string r = "<";
     if (dialect_ == Dialect::Grbl09j) {
-        static const char* names[] = {"Idle", "Run", "Hold", "Alarm", "Check"};
+        static const char* names[] = {"Idle", "Run", "Hold", "Alarm", "Check", "Jog"};
         r += names[static_cast<int>(state_)];
         if (statusMask_ & 1) r += ",MPos:" + Axes(mpos);
         if (statusMask_ & 2) r += ",WPos:" + Axes(wpos);
@@ -651,6 +718,7 @@ void GrblEngine::StatusReport() {
         case State::Hold: r += motion_.Speed() > 0 ? "Hold:1" : "Hold:0"; break;
         case State::Alarm: r += "Alarm"; break;
         case State::Check: r += "Check"; break;
+        case State::Jog: r += "Jog"; break;
     }
     r += (statusMask_ & 1) ? "|MPos:" + Axes(mpos) : "|WPos:" + Axes(wpos);
     if (statusMask_ & 2)

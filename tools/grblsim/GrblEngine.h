@@ -2,8 +2,9 @@
 // The simulated controller's protocol: bytes in, bytes out, in machine time. No I/O and no
 // clock of its own, so every answer is a function of what was received and when.
 //
-// Like the firmware it takes the real-time bytes (?, !, ~, Ctrl-X) straight off the wire and
-// keeps everything else in a 128-byte receive buffer; a line leaves the buffer when the
+// Like the firmware it takes the real-time bytes (?, !, ~, Ctrl-X, and in 1.1 the upper half
+// of the byte range) straight off the wire and keeps everything else in a 128-byte receive
+// buffer; a line leaves the buffer when the
 // controller gets to it, and the "ok" of a motion line comes once the block is planned, so a
 // sender that counts characters in flight works against it exactly as against the firmware.
 
@@ -26,7 +27,7 @@ public:
     static constexpr std::size_t kRxBufferSize = 128;
     static constexpr std::size_t kLineBufferSize = 80;  // longest line is one less
 
-    enum class State { Idle, Run, Hold, Alarm, Check };
+    enum class State { Idle, Run, Hold, Alarm, Check, Jog };
 
     explicit GrblEngine(Dialect dialect);
 
@@ -65,7 +66,7 @@ private:
     // within a block: spindle and dwell wait for the machine to stand, a move for room in
     // the planner, a program end for the machine to stand.
     struct Step {
-        enum Kind { Spindle, Dwell, Move, ProgramEnd } kind;
+        enum Kind { Spindle, Dwell, Move, Jog, ProgramEnd } kind;
         Vec3 target{};
         double value = 0;  // feed (mm/min), dwell (s) or spindle mode
         bool rapid = false;
@@ -73,9 +74,13 @@ private:
 
     void ResetController(double now);
     void RealTime(char c, double now);
+    void ExtendedRealTime(unsigned char c);
+    void CancelJog();
     void WorkLines(double now);
     void ExecuteLine(const std::string& line, double now);
-    int ExecuteGcode(const std::string& line);
+    // `jog`: the line is a 1.1 jog ("$J=" and a block): a feed move that leaves the parser's
+    // modes alone.
+    int ExecuteGcode(const std::string& line, bool jog);
     int ExecuteSystem(const std::string& line);
     void FinishPending(double now);
     void SyncStateWithMotion();
@@ -100,6 +105,7 @@ private:
     bool inSemicolon_ = false;
     std::deque<Step> steps_;  // of the line being executed; empty when none waits
     bool dwelling_ = false;
+    bool cancellingJog_ = false;  // decelerating; the jog blocks go once the machine stands
     double dwellEnd_ = 0;
     double lastTime_ = 0;
     std::string out_;
