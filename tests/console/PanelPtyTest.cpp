@@ -162,6 +162,16 @@ TEST_F(PanelPty, ManualInputSendsOnEnterWithAnyModifier) {
         EXPECT_EQ(LastLines(1), QStringList{QString::fromLatin1(c.typed)});
         EXPECT_TRUE(input->text().isEmpty());
     }
+    // A character the controller cannot read is not sent as "?" or a byte above 0x7F: the
+    // line stays in the field, unsent and unlogged.
+    const QStringList before = MonitorLines();
+    input->setText(QStringLiteral("G0 X\u22125"));
+    QTest::keyClick(input, Qt::Key_Return);
+    EXPECT_EQ(TakeReportedErrors().size(), 1u);
+    EXPECT_EQ(pty_.Read(1, 100), "");
+    EXPECT_EQ(MonitorLines(), before);
+    EXPECT_EQ(input->text(), QStringLiteral("G0 X\u22125"));
+
     input->setText("G0");
     QTest::keyClick(input, Qt::Key_Tab);
     QTest::keyClick(input, Qt::Key_A);
