@@ -185,7 +185,7 @@ TEST_F(GCodeView, LoadsTheChosenFileAndMarksN1G71) {
     const std::string path =
         dir.File("Fräsjob ü.nc", "N1 G71\r\nG1 X10 Y5 ; move to start\r\nn1 g71\r\n");
     AnswerFileDialog([&](QFileDialog& d) {
-        d.selectFile(QFile::decodeName(path.c_str()));
+        ChooseFile(d, QFile::decodeName(path.c_str()));
         static_cast<QDialog&>(d).accept();  // as the Open button does
     });
     form_->JvXPButton6->click();
@@ -223,7 +223,7 @@ TEST_F(GCodeView, AFileThatCannotBeOpenedIsReportedAndTheGridStays) {
     const std::string fifo = dir.Path() + "/pipe.nc";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     AnswerFileDialog([&](QFileDialog& d) {
-        d.selectFile(QFile::decodeName(fifo.c_str()));
+        ChooseFile(d, QFile::decodeName(fifo.c_str()));
         static_cast<QDialog&>(d).accept();  // as the Open button does
     });
     form_->JvXPButton6->click();
