@@ -1,9 +1,24 @@
 #include "ChannelText.h"
 
+#include <algorithm>
+
+#include "Errors.h"
+
 std::string WireLine(std::string_view command) {
     std::string out(command);
     out += '\r';
     return out;
+}
+
+std::string TypedLine(std::string_view utf8) {
+    const auto outside = std::find_if(utf8.begin(), utf8.end(),
+                                      [](char c) { return static_cast<unsigned char>(c) > 0x7F; });
+    if (outside == utf8.end()) return std::string(utf8);
+    // The whole character: its lead byte and the continuation bytes after it.
+    auto end = outside + 1;
+    while (end != utf8.end() && (static_cast<unsigned char>(*end) & 0xC0) == 0x80) ++end;
+    throw Exception("The line was not sent: the controller reads only ASCII characters, not \"" +
+                    std::string(outside, end) + "\".");
 }
 
 std::string MonitorEntry(std::string_view text) {

@@ -15,6 +15,13 @@ inline constexpr std::string_view kConnectCommand = "F100";
 // A command line on the wire ends in CR, never LF.
 std::string WireLine(std::string_view command);
 
+// The typed line as the controller gets it: the text unchanged when it is 7-bit ASCII (UTF-8 in
+// and out). A GRBL controller picks "?" out of a line anywhere as a status query and takes
+// bytes above 0x7F as real-time commands or drops them, so a character outside ASCII, sent as
+// "?" or as a byte of its own, would silently vanish from the line: "G0 X-5" typed with a
+// typographic minus (U+2212) would move to X5. Such a line throws, naming the character.
+std::string TypedLine(std::string_view utf8);
+
 // A monitor entry ends in CR LF.
 std::string MonitorEntry(std::string_view text);
 

@@ -72,9 +72,10 @@ void TForm1::btnStop1Click(QObject*) {
 
 void TForm1::EditManualInputKeyDown(QObject*, int& Key, Qt::KeyboardModifiers) {
     if (Key != Qt::Key_Return && Key != Qt::Key_Enter) return;
-    // Written first, then logged; a failed write leaves the text in the field, unlogged.
-    ComPort1->WriteText(WireLine(EditManualInput->text().toLatin1().toStdString()));
-    AddMonitorText(MonitorEntry(EditManualInput->text().toLatin1().toStdString()), kSentColour);
+    // Written first, then logged; a refused line or a failed write leaves the text in the
+    // field, unlogged.
+    ComPort1->WriteText(WireLine(TypedLine(EditManualInput->text().toStdString())));
+    AddMonitorText(MonitorEntry(TypedLine(EditManualInput->text().toStdString())), kSentColour);
     EditManualInput->clear();
 }
 

@@ -9,6 +9,7 @@
 
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
 #include <QTextBlock>
@@ -77,6 +78,15 @@ inline void AnswerFileDialog(std::function<void(QFileDialog&)> act) {
         }
     });
     watch->start(10);
+}
+
+// Picks `path` in an open file dialog, as typing it into the name field does. selectFile alone
+// leaves that field as it is while it has focus, which it may have by the time the answer
+// runs; the dialog would then take nothing and stay open.
+inline void ChooseFile(QFileDialog& dialog, const QString& path) {
+    dialog.selectFile(path);
+    if (auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        name->setText(path);
 }
 
 // A fresh window per test, shown offscreen; Form1 points at it.

@@ -125,6 +125,33 @@ TEST(ChannelText, WireAndMonitorForms) {
     for (const auto& l : lines) EXPECT_EQ(MonitorLines(l.entry), l.shown);
 }
 
+TEST(ChannelText, ATypedLineGoesOutOnlyInAscii) {
+    const struct {
+        std::string typed;
+        const char* refused;  // the character named, or null: sent unchanged
+    } cases[] = {
+        {"G0 X-5 (ok?) ~!", nullptr},
+        {"", nullptr},
+        {"G0 X\u22125", "\u2212"},          // typographic minus
+        {"G0\u00a0X10", "\u00a0"},         // no-break space
+        {"(Fr\u00e4sen) G0", "\u00e4"},
+        {"G1 X1 \U0001F600", "\U0001F600"},
+    };
+    for (const auto& c : cases) {
+        if (!c.refused) {
+            EXPECT_EQ(TypedLine(c.typed), c.typed);
+            continue;
+        }
+        try {
+            TypedLine(c.typed);
+            ADD_FAILURE() << c.typed << " was let through";
+        } catch (const Exception& e) {
+            EXPECT_NE(e.Message().find(std::string("\"") + c.refused + "\""), std::string::npos)
+                << e.Message();
+        }
+    }
+}
+
 TEST(ConnectionView, ConnectedEnablesWhatNeedsTheLink) {
     EXPECT_EQ(ConnectionViewFor(true), (TConnectionView{"Disconnect", true, true, true, true, true}));
     EXPECT_EQ(ConnectionViewFor(false), (TConnectionView{"Connect", false, false, false, false, false}));

@@ -162,6 +162,16 @@ TEST_F(PanelPty, ManualInputSendsOnEnterWithAnyModifier) {
         EXPECT_EQ(LastLines(1), QStringList{QString::fromLatin1(c.typed)});
         EXPECT_TRUE(input->text().isEmpty());
     }
+    // A character the controller cannot read is not sent as "?" or a byte above 0x7F: the
+    // line stays in the field, unsent and unlogged.
+    const QStringList before = MonitorLines();
+    input->setText(QStringLiteral("G0 X\u22125"));
+    QTest::keyClick(input, Qt::Key_Return);
+    EXPECT_EQ(TakeReportedErrors().size(), 1u);
+    EXPECT_EQ(pty_.Read(1, 100), "");
+    EXPECT_EQ(MonitorLines(), before);
+    EXPECT_EQ(input->text(), QStringLiteral("G0 X\u22125"));
+
     input->setText("G0");
     QTest::keyClick(input, Qt::Key_Tab);
     QTest::keyClick(input, Qt::Key_A);
@@ -175,7 +185,7 @@ TEST_F(GCodeView, LoadsTheChosenFileAndMarksN1G71) {
     const std::string path =
         dir.File("Fräsjob ü.nc", "N1 G71\r\nG1 X10 Y5 ; move to start\r\nn1 g71\r\n");
     AnswerFileDialog([&](QFileDialog& d) {
-        d.selectFile(QFile::decodeName(path.c_str()));
+        ChooseFile(d, QFile::decodeName(path.c_str()));
         static_cast<QDialog&>(d).accept();  // as the Open button does
     });
     form_->JvXPButton6->click();
@@ -213,7 +223,7 @@ TEST_F(GCodeView, AFileThatCannotBeOpenedIsReportedAndTheGridStays) {
     const std::string fifo = dir.Path() + "/pipe.nc";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     AnswerFileDialog([&](QFileDialog& d) {
-        d.selectFile(QFile::decodeName(fifo.c_str()));
+        ChooseFile(d, QFile::decodeName(fifo.c_str()));
         static_cast<QDialog&>(d).accept();  // as the Open button does
     });
     form_->JvXPButton6->click();

@@ -168,7 +168,7 @@ TEST_F(EndToEnd, LoadingAFileShowsItAndSendsNothing) {
         dir.File("sample.nc", "N1 G71\r\nG0 X0 Y0 ; start\r\nG1 X10 F300\r\nM30\r\n");
     const QStringList before = Lines();
     AnswerFileDialog([&](QFileDialog& d) {
-        d.selectFile(QString::fromStdString(path));
+        ChooseFile(d, QString::fromStdString(path));
         static_cast<QDialog&>(d).accept();
     });
     form_->JvXPButton6->click();
