@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,8 +60,12 @@ public:
         for (auto& a : all)
             argv.push_back(a.data());
         argv.push_back(nullptr);
+        const pid_t parent = getpid();
         pid_ = fork();
         if (pid_ == 0) {
+            // A test killed at its time-out must not leave its simulator running.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) _exit(127);
             dup2(out[1], 1);
             execv(argv[0], argv.data());
             _exit(127);
