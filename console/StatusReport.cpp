@@ -77,12 +77,6 @@ int DecimalsOf(std::string_view field) {
     return static_cast<int>(std::min<std::size_t>(field.size() - dot - 1, 6));
 }
 
-void SetPosition(TStatusTexts& shown, const std::array<std::string, 3>& axes) {
-    shown.X = axes[0];
-    shown.Y = axes[1];
-    shown.Z = axes[2];
-}
-
 // GRBL 1.1: "<State|Field:value|...>", positions as machine position, work position, or the
 // machine position now and the offset every few reports.
 void ApplyBarReport(TStatusTexts& shown, std::string_view line, TWorkOffset& offset) {
@@ -106,17 +100,18 @@ void ApplyBarReport(TStatusTexts& shown, std::string_view line, TWorkOffset& off
         }
     }
 
-    if (work && AxisValues(*work)) {
-        SetPosition(shown, {WithDecimalComma((*work)[0]), WithDecimalComma((*work)[1]),
-                            WithDecimalComma((*work)[2])});
-        return;
-    }
-    const std::optional<Axes> mpos = machine ? AxisValues(*machine) : std::nullopt;
-    if (!mpos || !offset.Known) return;
     std::array<std::string, 3> texts;
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        texts[i] = FixedWithComma((*mpos)[i] - offset.Axes[i], DecimalsOf((*machine)[i]));
-    SetPosition(shown, texts);
+    if (work && AxisValues(*work)) {
+        for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = WithDecimalComma((*work)[i]);
+    } else {
+        const std::optional<Axes> mpos = machine ? AxisValues(*machine) : std::nullopt;
+        if (!mpos || !offset.Known) return;
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            texts[i] = FixedWithComma((*mpos)[i] - offset.Axes[i], DecimalsOf((*machine)[i]));
+    }
+    shown.X = texts[0];
+    shown.Y = texts[1];
+    shown.Z = texts[2];
 }
 
 }  // namespace

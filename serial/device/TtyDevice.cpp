@@ -54,6 +54,18 @@ bool TtyDevice::DrainHelperRunning() const {
     return drain_.started;
 }
 
+int TtyDevice::SleepInPoll(Lock& lk, pollfd* fds, nfds_t count, int timeout, int& sleepers,
+                           int& error) {
+    ++sleepers;
+    lk.unlock();
+    const int r = ::poll(fds, count, timeout);
+    error = errno;
+    lk.lock();
+    --sleepers;
+    if (closing_) cv_.notify_all();  // Close waits for the last sleeper to leave
+    return r;
+}
+
 void TtyDevice::ResetState() {
     hungUp_ = false;
     closing_ = false;

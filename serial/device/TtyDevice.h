@@ -13,6 +13,8 @@
 // waits for them to leave (they fail with EBADF or WaitFailed) and only then closes the
 // descriptors. Writes reach the wire in the order they were begun.
 
+#include <poll.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -103,6 +105,11 @@ private:
     void FailQueuedWrites(SysError error);
     void CompleteRead(Lock& lk, AsyncOp& op);
     void ResetState();
+    // Polls with mu_ released, counted in `sleepers` (waiters_, readers_ or writers_) so that
+    // Close wakes this thread and waits for it to leave before closing descriptors. Returns
+    // poll's result; `error` gets its errno.
+    int SleepInPoll(Lock& lk, pollfd* fds, nfds_t count, int timeout, int& sleepers,
+                    int& error);
 
     // Helper thread bodies (take mu_ themselves).
     void DrainLoop(int fd);

@@ -147,13 +147,8 @@ void TtyDevice::CompleteWrite(Lock& lk, AsyncOp& op) {
 
         pollfd p[2] = {{fd_, POLLOUT, 0}, {txWakeFd_, POLLIN, 0}};
         const int txWake = txWakeFd_;
-        ++writers_;
-        lk.unlock();
-        const int r = ::poll(p, 2, timeout);
-        const int e = errno;
-        lk.lock();
-        --writers_;
-        if (closing_) cv_.notify_all();
+        int e = 0;
+        const int r = SleepInPoll(lk, p, 2, timeout, writers_, e);
         if (r < 0 && e != EINTR) {
             if (!writeQueue_.empty() && writeQueue_.front() == &head) FinishHeadWrite(e);
             continue;
@@ -246,13 +241,8 @@ void TtyDevice::CompleteRead(Lock& lk, AsyncOp& op) {
 
         pollfd p[2] = {{rxWakeFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
         const int rxWake = rxWakeFd_;
-        ++readers_;
-        lk.unlock();
-        const int r = ::poll(p, 2, timeout);
-        const int e = errno;
-        lk.lock();
-        --readers_;
-        if (closing_) cv_.notify_all();
+        int e = 0;
+        const int r = SleepInPoll(lk, p, 2, timeout, readers_, e);
         if (r < 0 && e != EINTR) {
             op.error = e;
             break;

@@ -39,13 +39,8 @@ WaitResult TtyDevice::WaitCommEvent(std::uint32_t& events, const StopEvent& stop
         const bool watch = !hungUp_ && queue_.Room() > 0;
         pollfd p[3] = {{stop.Fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
         const int wakeFd = wakeFd_;
-        ++waiters_;
-        lk.unlock();
-        const int r = ::poll(p, watch ? 3 : 2, ready ? 0 : -1);
-        const int e = errno;
-        lk.lock();
-        --waiters_;
-        if (closing_) cv_.notify_all();
+        int e = 0;
+        const int r = SleepInPoll(lk, p, watch ? 3 : 2, ready ? 0 : -1, waiters_, e);
         pollWakeups_.fetch_add(1);
         if (r < 0) {
             if (e == EINTR) continue;
