@@ -2,8 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace numtext {
 
@@ -22,16 +20,22 @@ std::string FloatToText(double value, std::string_view decimalSeparator) {
     if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
     if (value == 0) return "0";  // also -0
 
-    // Rounded to 15 significant digits: "d.dddddddddddddde[+-]x".
+    // Rounded to 15 significant digits: "d.dddddddddddddde[+-]x". to_chars, not printf: the
+    // process locale (a decimal comma) must not reach this text, it goes to the wire.
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%.*e", kSignificantDigits - 1, std::fabs(value));
-    std::string digits;
-    digits += buf[0];
-    const char* p = buf + 1;
-    if (*p == '.') {
-        for (++p; IsDigit(*p); ++p) digits += *p;
+    const auto written = std::to_chars(buf, buf + sizeof buf, std::fabs(value),
+                                       std::chars_format::scientific, kSignificantDigits - 1);
+    const std::string_view sci(buf, static_cast<std::size_t>(written.ptr - buf));
+    std::string digits(1, sci[0]);
+    std::size_t at = 1;
+    if (at < sci.size() && sci[at] == '.') {
+        for (++at; at < sci.size() && IsDigit(sci[at]); ++at) digits += sci[at];
     }
-    const int exponent = std::atoi(p + 1);  // after the 'e'
+    // After the 'e': a sign, then the digits; from_chars reads no "+".
+    std::size_t expAt = at + 1;
+    if (expAt < sci.size() && sci[expAt] == '+') ++expAt;
+    int exponent = 0;
+    std::from_chars(sci.data() + expAt, sci.data() + sci.size(), exponent);
     while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 
     std::string out = value < 0 ? "-" : "";

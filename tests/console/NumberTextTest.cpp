@@ -7,6 +7,7 @@
 
 #include "JogLine.h"
 #include "NumberText.h"
+#include "ProcessLocale.h"
 
 namespace {
 
@@ -127,10 +128,16 @@ TEST(JogLines, AxisWordsFeedAndDecimalPointInEveryLocale) {
         {",", " G1 X", 0, 0, "G91 F0 G1 X0"},
         {"\xd9\xab", " G1 X", 0.5, 100, "G91 F100 G1 X0.5"},  // Arabic separator
     };
-    for (const auto& c : xy)
-        EXPECT_EQ(jog::XYLine(c.axis, c.distance, c.feed, c.separator), c.line) << c.line;
-    EXPECT_EQ(jog::ZLine("G91 G1 Z-", 0.5, ","), "G91 G1 Z-0.5");
-    EXPECT_EQ(jog::ZLine("G91 G1 Z", 2.5e-7, "."), "G91 G1 Z2.5E-7");
+    // The C library's locale must not matter: a German user's process has a decimal comma.
+    for (const char* process : {"C.UTF-8", testsupport::kGermanLocale}) {
+        testsupport::ProcessLocaleScope scope(process);
+        ASSERT_TRUE(scope.Switched()) << process;
+        for (const auto& c : xy)
+            EXPECT_EQ(jog::XYLine(c.axis, c.distance, c.feed, c.separator), c.line)
+                << process << ": " << c.line;
+        EXPECT_EQ(jog::ZLine("G91 G1 Z-", 0.5, ","), "G91 G1 Z-0.5") << process;
+        EXPECT_EQ(jog::ZLine("G91 G1 Z", 2.5e-7, "."), "G91 G1 Z2.5E-7") << process;
+    }
 }
 
 }  // namespace
