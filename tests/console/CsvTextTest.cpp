@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "TempDir.h"
@@ -109,15 +111,17 @@ TEST(ReadFileBytes, ReadsRegularFilesWholeAndNamesWhatFails) {
     const std::string fifo = dir.Path() + "/pipe";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string prefix = "Datei " + dir.Path();
+    // The system's own texts, in whatever language the process locale gives them.
+    const auto why = [](int error) { return std::generic_category().message(error); };
     const struct {
         std::string path;
         std::string message;
     } failures[] = {
-        {dir.Path() + "/missing.nc", prefix + "/missing.nc kann nicht geöffnet werden. No such file or directory"},
-        {dir.Path(), prefix + " kann nicht geöffnet werden. Is a directory"},
+        {dir.Path() + "/missing.nc", prefix + "/missing.nc kann nicht geöffnet werden. " + why(ENOENT)},
+        {dir.Path(), prefix + " kann nicht geöffnet werden. " + why(EISDIR)},
         // A pipe is refused without opening it: opening would wait for a writer.
-        {fifo, prefix + "/pipe kann nicht geöffnet werden. Operation not supported"},
-        {"/dev/null", "Datei /dev/null kann nicht geöffnet werden. Operation not supported"},
+        {fifo, prefix + "/pipe kann nicht geöffnet werden. " + why(ENOTSUP)},
+        {"/dev/null", "Datei /dev/null kann nicht geöffnet werden. " + why(ENOTSUP)},
     };
     for (const auto& f : failures) EXPECT_EQ(OpenError(f.path), f.message);
 }
@@ -128,7 +132,8 @@ TEST(ReadFileBytes, UnreadableFileGivesTheSystemText) {
     ASSERT_EQ(::chmod(path.c_str(), 0), 0);
     if (::access(path.c_str(), R_OK) == 0)
         GTEST_SKIP() << "this user (root) reads a file without read permission anyway";
-    EXPECT_EQ(OpenError(path), "Datei " + path + " kann nicht geöffnet werden. Permission denied");
+    EXPECT_EQ(OpenError(path), "Datei " + path + " kann nicht geöffnet werden. " +
+                                  std::generic_category().message(EACCES));
 }
 
 }  // namespace

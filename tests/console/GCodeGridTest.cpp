@@ -2,7 +2,9 @@
 
 #include <QHeaderView>
 #include <QImage>
+#include <cerrno>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "GCodeGrid.h"
@@ -121,7 +123,8 @@ TEST_F(GCodeGridTest, AFileThatCannotBeReadLeavesTheGridAsItWas) {
         ADD_FAILURE() << "no error";
     } catch (const EFOpenError& e) {
         EXPECT_EQ(e.Message(),
-                  "Datei " + missing + " kann nicht geöffnet werden. No such file or directory");
+                  "Datei " + missing + " kann nicht geöffnet werden. " +
+                      std::generic_category().message(ENOENT));
     }
     EXPECT_EQ(g.RowCount(), 2);
     EXPECT_EQ(RowOf(g, 0), kHeader);
