@@ -153,6 +153,8 @@ QWidget* Loader::ConstructControl(const Control& c, QWidget* parent) {
     switch (c.kind) {
     case Kind::Label: {
         auto* label = new QLabel(Utf8(c.caption), parent);
+        // Labels also show what the controller sends: "<b>7</b>" is text, never markup.
+        label->setTextFormat(Qt::PlainText);
         label->setAlignment(c.align);
         ApplyLook(label, c.font, c.background, QPalette::WindowText, QPalette::Window);
         return label;
@@ -167,6 +169,7 @@ QWidget* Loader::ConstructControl(const Control& c, QWidget* parent) {
         auto* edit = new QLineEdit(parent);
         ApplyLook(edit, c.font, c.background, QPalette::Text, QPalette::Base);
         if (*c.onKeyDown) form_.WireKeyDown(edit, c.onKeyDown);
+        if (c.maxLength > 0) edit->setMaxLength(c.maxLength);
         return edit;
     }
     case Kind::ImageButton: return ConstructImageButton(c, parent);

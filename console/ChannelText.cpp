@@ -11,14 +11,28 @@ std::string WireLine(std::string_view command) {
 }
 
 std::string TypedLine(std::string_view utf8) {
-    const auto outside = std::find_if(utf8.begin(), utf8.end(),
-                                      [](char c) { return static_cast<unsigned char>(c) > 0x7F; });
-    if (outside == utf8.end()) return std::string(utf8);
+    const auto refused = std::find_if(utf8.begin(), utf8.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte >= 0x7F;
+    });
+    if (refused == utf8.end()) {
+        if (utf8.size() <= static_cast<std::size_t>(kTypedLineMax)) return std::string(utf8);
+        throw Exception("The line was not sent: it has " + std::to_string(utf8.size()) +
+                        " characters, the controller takes at most " +
+                        std::to_string(kTypedLineMax) + ".");
+    }
+    const auto byte = static_cast<unsigned char>(*refused);
+    if (byte < 0x80) {
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        const char code[] = {'0', 'x', kHex[byte >> 4], kHex[byte & 0xF], '\0'};
+        throw Exception(std::string("The line was not sent: it holds the control character ") +
+                        code + ", which the controller would take as a command of its own.");
+    }
     // The whole character: its lead byte and the continuation bytes after it.
-    auto end = outside + 1;
+    auto end = refused + 1;
     while (end != utf8.end() && (static_cast<unsigned char>(*end) & 0xC0) == 0x80) ++end;
     throw Exception("The line was not sent: the controller reads only ASCII characters, not \"" +
-                    std::string(outside, end) + "\".");
+                    std::string(refused, end) + "\".");
 }
 
 std::string MonitorEntry(std::string_view text) {

@@ -15,11 +15,19 @@ inline constexpr std::string_view kConnectCommand = "F100";
 // A command line on the wire ends in CR, never LF.
 std::string WireLine(std::string_view command);
 
-// The typed line as the controller gets it: the text unchanged when it is 7-bit ASCII (UTF-8 in
-// and out). A GRBL controller picks "?" out of a line anywhere as a status query and takes
-// bytes above 0x7F as real-time commands or drops them, so a character outside ASCII, sent as
-// "?" or as a byte of its own, would silently vanish from the line: "G0 X-5" typed with a
-// typographic minus (U+2212) would move to X5. Such a line throws, naming the character.
+// The most characters of a typed line: GRBL 0.9j and 1.1h keep a line in 80 bytes, its
+// terminator included, and reject a longer one.
+inline constexpr int kTypedLineMax = 79;
+
+// The typed line as the controller gets it: the text unchanged when it is printable 7-bit
+// ASCII (UTF-8 in and out) of at most kTypedLineMax characters; anything else throws, naming
+// what it refused, and nothing is to be sent.
+// - A GRBL controller picks "?" out of a line anywhere as a status query and takes bytes above
+//   0x7F as real-time commands or drops them, so a character outside ASCII, sent as "?" or as
+//   a byte of its own, would silently vanish from the line: "G0 X-5" typed with a typographic
+//   minus (U+2212) would move to X5.
+// - A control character is a command of its own on the wire: a pasted CR or LF ends the line
+//   early and sends the rest as another, 0x18 resets the controller.
 std::string TypedLine(std::string_view utf8);
 
 // A monitor entry ends in CR LF.

@@ -101,6 +101,8 @@ struct Control {
     // Key-down handler (one-line text box) and draw-cell handler (grid); empty: not wired.
     const char* onKeyDown = "";
     const char* onDrawCell = "";
+    // One-line text box: the most characters it takes; 0: no limit of its own.
+    int maxLength = 0;
 };
 
 struct GroupBox {

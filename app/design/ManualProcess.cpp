@@ -1,5 +1,6 @@
 // " Manual Process ": jogging, work zero, spindle, system commands, manual input and the
 // emergency stop. Push buttons without a stated height are 21 high.
+#include "ChannelText.h"
 #include "Design.h"
 
 namespace design {
@@ -21,7 +22,7 @@ constexpr Control kControls[] = {
      .font = kArial13},
     {.name = "EditManualInput", .kind = Kind::Edit, .bounds = {115, 234, 334, 26},
      .tabOrder = 0,
-     .onKeyDown = "EditManualInputKeyDown"},
+     .onKeyDown = "EditManualInputKeyDown", .maxLength = kTypedLineMax},
     {.name = "btnYplus", .kind = Kind::ImageButton, .bounds = {64, 34, 50, 50}, .caption = "+",
      .hint = "+ Y", .font = kImage, .tabOrder = 1, .handCursor = true,
      .glyph = Glyph::ArrowUp, .glyphAt = GlyphAt::Above,

@@ -51,6 +51,15 @@ TEST_F(WindowTest, StartsDisconnectedWithEverythingInItsFirstState) {
     EXPECT_EQ(f.btnStop2->cursor().shape(), Qt::ArrowCursor);
 }
 
+TEST_F(WindowTest, ReceivedTextIsShownAsTextNeverAsMarkup) {
+    TForm1& f = *form_;
+    ShowStatusReport("<Idle,MPos:0,0,0,WPos:<b>7</b>,<i>2</i>,3>\r");
+    EXPECT_EQ(f.labelXwDisplay->text(), QStringLiteral("<b>7</b>"));
+    EXPECT_EQ(f.labelYwDisplay->text(), QStringLiteral("<i>2</i>"));
+    for (QLabel* label : {f.labelStatus1, f.labelStatus2, f.labelXwDisplay, f.labelYwDisplay, f.labelZwDisplay})
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+}
+
 TEST_F(WindowTest, SelectorsStartFromThePortWhateverPortsThereAre) {
     form_.reset();
     const struct {

@@ -9,9 +9,12 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
 #include <cstring>
 #include <functional>
+#include <system_error>
 
+#include "ChannelText.h"
 #include "GCodeGrid.h"
 #include "ImageButton.h"
 #include "LocaleScope.h"
@@ -68,6 +71,7 @@ TEST_F(PanelPty, EveryButtonSendsItsLineInEitherLocale) {
     for (const Locale& l : {Locale{QLocale(QLocale::German, QLocale::Germany), "0,25"},
                             Locale{QLocale::c(), "0.25"}}) {
         LocaleScope scope(l.locale);
+        ASSERT_TRUE(scope.Switched());
         form_->editManualmm->SetValue(0.25);
         form_->editFeed->SetValue(300);
         ASSERT_EQ(form_->editManualmm->Text(), l.distance);
@@ -162,15 +166,22 @@ TEST_F(PanelPty, ManualInputSendsOnEnterWithAnyModifier) {
         EXPECT_EQ(LastLines(1), QStringList{QString::fromLatin1(c.typed)});
         EXPECT_TRUE(input->text().isEmpty());
     }
-    // A character the controller cannot read is not sent as "?" or a byte above 0x7F: the
-    // line stays in the field, unsent and unlogged.
+    // A character the controller cannot read (not sent as "?" or a byte above 0x7F) and a
+    // pasted line break or control byte (a second command, a reset): the line stays in the
+    // field, unsent and unlogged.
     const QStringList before = MonitorLines();
-    input->setText(QStringLiteral("G0 X\u22125"));
-    QTest::keyClick(input, Qt::Key_Return);
-    EXPECT_EQ(TakeReportedErrors().size(), 1u);
-    EXPECT_EQ(pty_.Read(1, 100), "");
-    EXPECT_EQ(MonitorLines(), before);
-    EXPECT_EQ(input->text(), QStringLiteral("G0 X\u22125"));
+    for (const QString& refused : {QStringLiteral("G0 X\u22125"), QStringLiteral("G0 X10\r\nG0 Y20"),
+                                   QStringLiteral("G0 X1\x18")}) {
+        input->setText(refused);
+        QTest::keyClick(input, Qt::Key_Return);
+        EXPECT_EQ(TakeReportedErrors().size(), 1u);
+        EXPECT_EQ(pty_.Read(1, 100), "");
+        EXPECT_EQ(MonitorLines(), before);
+        EXPECT_EQ(input->text(), refused);
+    }
+    // The field holds no more than a controller line.
+    input->setText(QString(200, u'G'));
+    EXPECT_EQ(input->text(), QString(kTypedLineMax, u'G'));
 
     input->setText("G0");
     QTest::keyClick(input, Qt::Key_Tab);
@@ -228,8 +239,8 @@ TEST_F(GCodeView, AFileThatCannotBeOpenedIsReportedAndTheGridStays) {
     });
     form_->JvXPButton6->click();
     EXPECT_EQ(TakeReportedErrors(),
-              std::vector<std::string>{"Datei " + fifo +
-                                       " kann nicht geöffnet werden. Operation not supported"});
+              std::vector<std::string>{"Datei " + fifo + " kann nicht geöffnet werden. " +
+                                       std::generic_category().message(ENOTSUP)});
     EXPECT_EQ(form_->JvStringGrid1->RowCount(), 8);
     EXPECT_EQ(form_->JvStringGrid1->Cells(0, 0), "");
 }
