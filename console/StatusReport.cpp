@@ -63,18 +63,19 @@ std::optional<Axes> AxisValues(const std::array<std::string_view, 3>& fields) {
 // `value` with `decimals` places and a decimal comma; never "-0,000".
 std::string FixedWithComma(double value, int decimals) {
     if (std::round(value * std::pow(10.0, decimals)) == 0) value = 0;
-    char text[64];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text, value,
+    // Room for the integer digits of any double (up to 309) and every place asked for.
+    std::string text(static_cast<std::size_t>(decimals) + 320, '\0');
+    const auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), value,
                                          std::chars_format::fixed, decimals);
     if (ec != std::errc{}) return {};
-    return WithDecimalComma(std::string_view(text, static_cast<std::size_t>(end - text)));
+    text.resize(static_cast<std::size_t>(end - text.data()));
+    return WithDecimalComma(text);
 }
 
 // Places after the point, as the controller wrote them (3, or 4 in inches).
 int DecimalsOf(std::string_view field) {
     const std::size_t dot = field.find('.');
-    if (dot == std::string_view::npos) return 0;
-    return static_cast<int>(std::min<std::size_t>(field.size() - dot - 1, 6));
+    return dot == std::string_view::npos ? 0 : static_cast<int>(field.size() - dot - 1);
 }
 
 // GRBL 1.1: "<State|Field:value|...>", positions as machine position, work position, or the
@@ -96,7 +97,8 @@ void ApplyBarReport(TStatusTexts& shown, std::string_view line, TWorkOffset& off
         if (auto f = value("MPos:")) machine = f;
         if (auto f = value("WPos:")) work = f;
         if (auto f = value("WCO:")) {
-            if (const auto wco = AxisValues(*f)) offset = {*wco, true};
+            if (const auto wco = AxisValues(*f))
+                offset = {*wco, true, {DecimalsOf((*f)[0]), DecimalsOf((*f)[1]), DecimalsOf((*f)[2])}};
         }
     }
 
@@ -107,7 +109,9 @@ void ApplyBarReport(TStatusTexts& shown, std::string_view line, TWorkOffset& off
         const std::optional<Axes> mpos = machine ? AxisValues(*machine) : std::nullopt;
         if (!mpos || !offset.Known) return;
         for (std::size_t i = 0; i < texts.size(); ++i)
-            texts[i] = FixedWithComma((*mpos)[i] - offset.Axes[i], DecimalsOf((*machine)[i]));
+            // The difference is exact to the finer of the two: MPos 0 and WCO 0.5 is -0,5.
+            texts[i] = FixedWithComma((*mpos)[i] - offset.Axes[i],
+                                      std::max(DecimalsOf((*machine)[i]), offset.Decimals[i]));
     }
     shown.X = texts[0];
     shown.Y = texts[1];
@@ -121,7 +125,8 @@ TStatusTexts ParseStatusReport(TStatusTexts previous, std::string_view line, TWo
     const std::string_view head = line.substr(0, 4);
     if (head == "<Idl") shown.State1 = shown.State2 = "Idle";
     if (head == "<Run") shown.State1 = shown.State2 = "Busy";
-    if (line.find('|') != std::string_view::npos) {
+    // Only a "|" inside the report makes it the bar form; what follows the ">" is not the report.
+    if (line.substr(0, line.find('>')).find('|') != std::string_view::npos) {
         ApplyBarReport(shown, line, offset);
         return shown;
     }

@@ -21,6 +21,7 @@ struct TStatusTexts {
 struct TWorkOffset {
     std::array<double, 3> Axes{};
     bool Known = false;
+    std::array<int, 3> Decimals{};  // places after the point, as the controller wrote them
 };
 
 // The texts after one report line (as delivered, CR still at its end). "<Idl" and "<Run" set
@@ -29,9 +30,9 @@ struct TWorkOffset {
 // the ">", with every "." shown as ",". Every line gives a defined result, possibly empty
 // fields; nothing is parsed as a number.
 //
-// A line with a "|" is GRBL 1.1's bar form ("<Idle|MPos:1.000,2.000,3.000|FS:0,0|WCO:...>"),
+// A line with a "|" before its ">" is GRBL 1.1's bar form ("<Idle|MPos:1.000,2.000,3.000|FS:0,0|WCO:...>"),
 // which the rule above would read as garbage. For it, "<Jog" reads "Busy" too; a "WCO:" field
 // updates `offset`; the positions are WPos when reported, otherwise MPos minus the kept offset,
-// with as many decimals as each MPos axis has and a decimal comma. Without a usable position (no offset
+// with as many decimals as the more precise of the two and a decimal comma. Without a usable position (no offset
 // known yet, a field that is not three numbers) the previous position texts stay.
 TStatusTexts ParseStatusReport(TStatusTexts previous, std::string_view line, TWorkOffset& offset);
