@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <clocale>
 #include <ctime>
 #include <cstdint>
 #include <cstdio>
@@ -118,6 +119,8 @@ Times Best(Setup&& setup, Timed&& timed) {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // The application took the user's locale; the figures printed keep a decimal point.
+    std::setlocale(LC_NUMERIC, "C");
 
     char pattern[] = "/tmp/tarnwick-bench-XXXXXX";
     const char* dir = ::mkdtemp(pattern);

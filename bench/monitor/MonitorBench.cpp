@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <string>
 
@@ -31,6 +32,8 @@ using Clock = std::chrono::steady_clock;
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // The application took the user's locale; the figures printed keep a decimal point.
+    std::setlocale(LC_NUMERIC, "C");
     PrepareApplication();
     double earlyNs = 0, lateNs = 0;
     {

@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -74,9 +75,10 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         auto number = [&](int& out, long min = 1) {
             if (!value) return false;
-            char* end = nullptr;
-            const long n = std::strtol(value, &end, 10);
-            if (*end != '\0' || n < min || n > 1000000) return false;
+            long n = 0;
+            const char* last = value + std::strlen(value);
+            const auto [end, ec] = std::from_chars(value, last, n);
+            if (ec != std::errc{} || end != last || n < min || n > 1000000) return false;
             out = static_cast<int>(n);
             ++i;
             return true;

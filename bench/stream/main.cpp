@@ -19,13 +19,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CPort.h"
@@ -43,6 +47,13 @@ namespace {
 
 constexpr std::size_t kInFlight = 127;  // what both versions' receive buffers surely hold
 
+// Three places after a decimal point, whatever the process locale: the text goes on the wire.
+std::string Fixed3(double value) {
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 3);
+    return std::string(text, written.ptr);
+}
+
 // A part's outline, row by row: short moves at a working feed.
 std::vector<std::string> MakeFile(int lines, const std::string& path) {
     {
@@ -50,9 +61,7 @@ std::vector<std::string> MakeFile(int lines, const std::string& path) {
         for (int i = 0; i < lines; ++i) {
             const int row = i / 20, col = i % 20;
             const double x = (row % 2 ? 19 - col : col) * 0.5;
-            char line[64];
-            std::snprintf(line, sizeof line, "G1 X%.3f Y%.3f F1200\n", x, row * 0.05);
-            out << line;
+            out << "G1 X" << Fixed3(x) << " Y" << Fixed3(row * 0.05) << " F1200\n";
         }
     }
     std::vector<std::string> file;
@@ -252,10 +261,18 @@ double TimeOneMove(const std::string& path) {
 int main(int argc, char** argv) {
     int lines = 10000, rounds = 4;
     std::string timeScale = "1000";
+    // A whole number of at least 1, or nothing.
+    const auto count = [](std::string_view text) -> std::optional<int> {
+        int n = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+        if (ec != std::errc{} || end != text.data() + text.size() || n < 1) return std::nullopt;
+        return n;
+    };
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
-        if (arg == "--lines") lines = std::max(1, std::atoi(argv[i + 1]));
-        else if (arg == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
+        std::optional<int> n;
+        if (arg == "--lines" && (n = count(argv[i + 1]))) lines = *n;
+        else if (arg == "--rounds" && (n = count(argv[i + 1]))) rounds = *n;
         else if (arg == "--time-scale") timeScale = argv[i + 1];
         else {
             std::fprintf(stderr, "usage: %s [--lines N] [--rounds N] [--time-scale X]\n", argv[0]);
@@ -264,6 +281,8 @@ int main(int argc, char** argv) {
     }
 #ifdef TARNWICK_HAVE_QTSERIALPORT
     QCoreApplication app(argc, argv);
+    // The application took the user's locale; the figures below keep a decimal point.
+    std::setlocale(LC_NUMERIC, "C");
 #endif
     const std::string file = "/tmp/tarnwick-stream-" + std::to_string(getpid()) + ".gcode";
     const std::vector<std::string> gcode = MakeFile(lines, file);
