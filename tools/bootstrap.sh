@@ -13,7 +13,11 @@ packages=(
   librsvg2-bin                           # renders the application icon's PNG sizes from its SVG
   desktop-file-utils appstream           # validate the installed menu entry and metadata
   dpkg-dev                               # dpkg-shlibdeps: the .deb's run-time dependencies
+  locales                                # the German locale the suite also runs in
 )
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
 
 missing=()
 for p in "${packages[@]}"; do
@@ -22,8 +26,17 @@ done
 
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "bootstrap: installing ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The suite runs a second time under a German locale (decimal comma, German system messages).
+if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  echo "bootstrap: generating the locale de_DE.UTF-8"
+  if grep -q '^# *de_DE\.UTF-8 UTF-8' /etc/locale.gen; then
+    $sudo sed -i 's/^# *\(de_DE\.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  elif ! grep -q '^de_DE\.UTF-8 UTF-8' /etc/locale.gen; then
+    echo 'de_DE.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+  fi
+  $sudo locale-gen
 fi
