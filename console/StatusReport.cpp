@@ -62,13 +62,14 @@ std::optional<Axes> AxisValues(const std::array<std::string_view, 3>& fields) {
 
 // `value` with `decimals` places and a decimal comma; never "-0,000".
 std::string FixedWithComma(double value, int decimals) {
-    if (std::round(value * std::pow(10.0, decimals)) == 0) value = 0;
     // Room for the integer digits of any double (up to 309) and every place asked for.
     std::string text(static_cast<std::size_t>(decimals) + 320, '\0');
     const auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), value,
                                          std::chars_format::fixed, decimals);
     if (ec != std::errc{}) return {};
     text.resize(static_cast<std::size_t>(end - text.data()));
+    if (text.front() == '-' && text.find_first_of("123456789") == std::string::npos)
+        text.erase(0, 1);  // rounded to zero
     return WithDecimalComma(text);
 }
 

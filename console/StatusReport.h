@@ -30,9 +30,10 @@ struct TWorkOffset {
 // the ">", with every "." shown as ",". Every line gives a defined result, possibly empty
 // fields; nothing is parsed as a number.
 //
-// A line with a "|" before its ">" is GRBL 1.1's bar form ("<Idle|MPos:1.000,2.000,3.000|FS:0,0|WCO:...>"),
-// which the rule above would read as garbage. For it, "<Jog" reads "Busy" too; a "WCO:" field
-// updates `offset`; the positions are WPos when reported, otherwise MPos minus the kept offset,
-// with as many decimals as the more precise of the two and a decimal comma. Without a usable position (no offset
-// known yet, a field that is not three numbers) the previous position texts stay.
+// A line with a "|" before its ">" is GRBL 1.1's bar form
+// ("<Idle|MPos:1.000,2.000,3.000|FS:0,0|WCO:...>"), which the rule above would read as garbage.
+// For it, "<Jog" reads "Busy" too; a "WCO:" field updates `offset`; the positions are WPos when
+// reported, otherwise MPos minus the kept offset, with as many decimals as the finer of the two
+// and a decimal comma. Without a usable position (no offset known yet, a field that is not
+// three numbers) the previous position texts stay.
 TStatusTexts ParseStatusReport(TStatusTexts previous, std::string_view line, TWorkOffset& offset);
