@@ -1,7 +1,7 @@
 #pragma once
 // A grid of text cells for viewing a semicolon-separated text file, model/view: the file's
-// bytes are held once with the start of every line, and a cell's text is cut from its line
-// when the cell is painted. Row 0 is the fixed header row (shown in the header style, never
+// bytes are held once with a small index of its lines (csv::Document), and a cell's text is
+// cut from its line when the cell is painted. Row 0 is the fixed header row (shown in the header style, never
 // scrolled); there is no fixed column. Rows are selected whole; columns can be resized by the
 // operator; only a vertical scroll bar is shown.
 //
