@@ -16,8 +16,10 @@
 #include <string>
 
 #include "Application.h"
+#include "CPortCtl.h"
 #include "FormLoader.h"
 #include "QtFramework.h"
+#include "SerialPorts.h"
 #include "UnitMain.h"
 
 namespace {
@@ -35,6 +37,7 @@ bool ServeUntil(Pred done) {
 }
 
 bool ShowConnected(TForm1& form, int master, const std::string& slave) {
+    form.ComComboBox1->SetText(slave);  // as the operator's pick shows it
     form.ComPort1->SetPort(slave);
     form.btnComConnect->click();
     if (!form.ComPort1->Connected()) return false;
@@ -62,12 +65,14 @@ int main(int argc, char* argv[]) {
     int master = -1, slave = -1;
     char slaveName[256] = {};
     int rc = 0;
+    // The terminal is named as an extra port, so the port list has it from the start.
+    if (connected && openpty(&master, &slave, slaveName, nullptr, nullptr) == 0)
+        SetExtraPorts({slaveName});
     {
         std::unique_ptr<TForm1> form = CreateForm1();
         ShowCentred(*form);
         if (connected) {
-            if (openpty(&master, &slave, slaveName, nullptr, nullptr) != 0 ||
-                !ShowConnected(*form, master, slaveName)) {
+            if (master < 0 || !ShowConnected(*form, master, slaveName)) {
                 std::fprintf(stderr, "could not show the connected window\n");
                 rc = 1;
             }

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <stdexcept>
 #include <system_error>
 
 namespace csv {
@@ -35,10 +36,6 @@ void ForEachRawField(std::string_view line, const Dialect& d, OnField&& onField)
     onField(line.substr(start));
 }
 
-std::string Finished(std::string_view raw, const Dialect& d) {
-    if (d.unquote && !raw.empty() && raw.front() == d.quote) return UnquoteField(raw, d.quote);
-    return std::string(raw);
-}
 
 class FileDescriptor {
 public:
@@ -63,7 +60,7 @@ private:
 std::vector<std::string> SplitCsvLine(std::string_view line, const Dialect& dialect) {
     std::vector<std::string> fields;
     ForEachRawField(line, dialect, [&](std::string_view raw) {
-        fields.push_back(Finished(raw, dialect));
+        fields.push_back(FinishedField(raw, dialect));
         return true;
     });
     return fields;
@@ -83,16 +80,53 @@ std::string Field(std::string_view line, std::size_t index, const Dialect& diale
     std::size_t at = 0;
     ForEachRawField(line, dialect, [&](std::string_view raw) {
         if (at++ != index) return true;
-        out = Finished(raw, dialect);
+        out = FinishedField(raw, dialect);
         return false;
     });
     return out;
 }
 
-std::string UnquoteField(std::string_view field, char quote) {
-    if (field.empty() || field.front() != quote) return std::string(field);
+std::vector<std::size_t> FieldStarts(std::string_view line, const Dialect& dialect,
+                                     std::size_t maxFields) {
+    // Hops from one separator or quote to the next with memchr: a line of megabytes with few
+    // of them costs a fraction of a byte-by-byte walk.
+    std::vector<std::size_t> starts{0};
+    const char* const base = line.data();
+    const std::size_t size = line.size();
+    const auto find = [&](char c, std::size_t from) {
+        const void* p = from < size ? std::memchr(base + from, c, size - from) : nullptr;
+        return p ? static_cast<std::size_t>(static_cast<const char*>(p) - base) : size;
+    };
+    // A character that is both quote and separator is counted as a quote first, and ends a
+    // field when that count is even (see ForEachRawField).
+    const bool same = dialect.quote == dialect.separator;
+    std::size_t nextSep = same ? size : find(dialect.separator, 0);
+    std::size_t nextQuote = find(dialect.quote, 0);
+    bool inside = false;
+    while (starts.size() <= maxFields) {
+        if (nextQuote < nextSep) {
+            inside = !inside;
+            if (same && !inside) starts.push_back(nextQuote + 1);
+            nextQuote = find(dialect.quote, nextQuote + 1);
+            continue;
+        }
+        if (nextSep >= size) break;
+        if (!inside) starts.push_back(nextSep + 1);
+        nextSep = find(dialect.separator, nextSep + 1);
+    }
+    return starts;
+}
+
+std::string FinishedField(std::string_view raw, const Dialect& dialect, std::size_t maxBytes) {
+    if (dialect.unquote && !raw.empty() && raw.front() == dialect.quote)
+        return UnquoteField(raw, dialect.quote, maxBytes);
+    return std::string(raw.substr(0, maxBytes));
+}
+
+std::string UnquoteField(std::string_view field, char quote, std::size_t maxBytes) {
+    if (field.empty() || field.front() != quote) return std::string(field.substr(0, maxBytes));
     std::string out;
-    for (std::size_t i = 1; i < field.size(); ++i) {
+    for (std::size_t i = 1; i < field.size() && out.size() < maxBytes; ++i) {
         if (field[i] != quote) {
             out += field[i];
         } else if (i + 1 < field.size() && field[i + 1] == quote) {
@@ -150,17 +184,24 @@ std::string ReadFileBytes(const std::string& path) {
     }
 }
 
-Document::Document(std::string text, const Dialect& dialect)
+Document::Document(std::string text, const Dialect& dialect, std::size_t maxLines)
     : text_(std::move(text)), dialect_(dialect) {
-    Scan();
+    Scan(maxLines);
 }
 
-Document Document::Load(const std::string& path, const Dialect& dialect) {
-    return Document(ReadFileBytes(path), dialect);
+Document Document::Load(const std::string& path, const Dialect& dialect, std::size_t maxLines) {
+    try {
+        return Document(ReadFileBytes(path), dialect, maxLines);
+    } catch (const ETooManyLines&) {
+        ThrowOpenError(path, EFBIG);
+    } catch (const std::bad_alloc&) {
+        ThrowOpenError(path, ENOMEM);
+    }
 }
 
-void Document::Scan() {
-    starts_.clear();
+void Document::Scan(std::size_t maxLines) {
+    marks_.clear();
+    lineCount_ = 0;
     maxFields_ = 0;
     const std::size_t size = text_.size();
     if (size == 0) return;
@@ -174,7 +215,10 @@ void Document::Scan() {
     std::size_t quotes = 0;
     std::size_t skipLf = std::string::npos;  // the LF of a CR LF, already handled with its CR
     std::size_t end = size;                  // where the text ends: its size or its first NUL
-    starts_.push_back(0);
+    // Lines begun so far; the last may yet turn out to be none (a break at the very end).
+    std::size_t begun = 1;
+    std::size_t lastStart = 0;
+    marks_.push_back({0, 0});
     // Handles the character at `at`; false once the text has ended there.
     const auto stop = [&](std::size_t at) {
         const char c = base[at];
@@ -189,7 +233,12 @@ void Document::Scan() {
             maxFields_ = std::max(maxFields_, fields);
             fields = 1;
             quotes = 0;
-            starts_.push_back(next);
+            // One line more than the limit may still be the empty end; two cannot be.
+            if (begun > maxLines) throw ETooManyLines("more than " + std::to_string(maxLines) + " lines");
+            if (begun % kMarkLines == 0 || next - marks_.back().offset >= kMarkBytes)
+                marks_.push_back({begun, next});
+            ++begun;
+            lastStart = next;
             return true;
         }
         if (c == quote) ++quotes;
@@ -222,18 +271,50 @@ void Document::Scan() {
         if (isStop(base[i])) going = stop(i);
 
     // A break at the very end starts no line.
-    if (starts_.back() >= end) starts_.pop_back();
-    if (!starts_.empty()) maxFields_ = std::max(maxFields_, fields);
+    lineCount_ = begun;
+    if (lastStart >= end) {
+        --lineCount_;
+        if (marks_.back().line == lineCount_) marks_.pop_back();
+    }
+    if (lineCount_ > maxLines) throw ETooManyLines("more than " + std::to_string(maxLines) + " lines");
+    if (lineCount_ > 0) maxFields_ = std::max(maxFields_, fields);
+    marks_.shrink_to_fit();
     text_.resize(end);
     if (end < size / 2) text_.shrink_to_fit();  // a binary file: keep only the text
 }
 
+std::size_t Document::NextStart(std::size_t start, std::size_t limit) const {
+    const char* const base = text_.data();
+    const std::size_t size = text_.size();
+    const std::size_t bound = std::min(size, limit);
+    const auto at = [base](const void* p) { return static_cast<std::size_t>(static_cast<const char*>(p) - base); };
+    const void* lf = start < bound ? std::memchr(base + start, '\n', bound - start) : nullptr;
+    const std::size_t lfAt = lf ? at(lf) : bound;
+    if (const void* cr = start < lfAt ? std::memchr(base + start, '\r', lfAt - start) : nullptr) {
+        const std::size_t crAt = at(cr);
+        return crAt + 1 < size && base[crAt + 1] == '\n' ? crAt + 2 : crAt + 1;
+    }
+    return lf ? lfAt + 1 : size;
+}
+
 std::string_view Document::Line(std::size_t index) const {
-    const std::size_t start = static_cast<std::size_t>(starts_.at(index));
+    if (index >= lineCount_) throw std::out_of_range("csv::Document::Line");
+    // The last mark at or before the line, and the one after it, if any.
+    const auto after = std::upper_bound(marks_.begin(), marks_.end(), index,
+                                        [](std::size_t i, const Mark& m) { return i < m.line; });
+    const Mark& mark = *(after - 1);
+    std::size_t start = static_cast<std::size_t>(mark.offset);
+    // Every break walked to lies before this, so no search runs past the mark's stretch.
+    const std::size_t limit = start + kMarkBytes;
+    for (std::size_t line = static_cast<std::size_t>(mark.line); line < index; ++line)
+        start = NextStart(start, limit);
     std::size_t stop;
-    if (index + 1 < starts_.size()) {
-        // The next line begins right after this one's break: CR LF, CR or LF.
-        const std::size_t next = static_cast<std::size_t>(starts_[index + 1]);
+    if (index + 1 < lineCount_) {
+        // The next line begins right after this one's break: CR LF, CR or LF. A line that
+        // ends a mark's stretch is not walked: the next mark says where it ends.
+        const std::size_t next = after != marks_.end() && after->line == index + 1
+                                     ? static_cast<std::size_t>(after->offset)
+                                     : NextStart(start, limit);
         stop = next - 1;
         if (text_[stop] == '\n' && stop > start && text_[stop - 1] == '\r') --stop;
     } else {
@@ -246,7 +327,7 @@ std::string_view Document::Line(std::size_t index) const {
 }
 
 std::size_t Document::MemoryUsed() const {
-    return text_.capacity() + starts_.capacity() * sizeof(std::uint64_t);
+    return text_.capacity() + marks_.capacity() * sizeof(Mark);
 }
 
 }  // namespace csv

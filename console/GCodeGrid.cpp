@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -79,9 +80,12 @@ public:
         painter->setFont(option.font);
         painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText
                                                              : QPalette::Text));
+        // No character is narrower than a pixel, so no more of them than the cell is wide
+        // can be seen: laying out the rest would only cost time.
+        QString text = index.data(Qt::DisplayRole).toString();
+        text.truncate(std::max(0, option.rect.width()));
         painter->drawText(option.rect.adjusted(kTextInset, kTextInset, 0, 0),
-                          Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                          index.data(Qt::DisplayRole).toString());
+                          Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
         painter->restore();
 
         TGridDrawState state = 0;
@@ -190,12 +194,50 @@ std::int64_t TGCodeGrid::LineOfRow(int row) const {
 }
 
 std::string TGCodeGrid::Cells(int col, int row) const {
+    return CellText(col, row, std::string::npos);
+}
+
+const std::vector<std::size_t>& TGCodeGrid::FieldStartsOf(std::size_t line) const {
+    if (fieldStarts_.empty()) fieldStarts_.resize(kCachedLines);
+    TFieldStarts& slot = fieldStarts_[line % kCachedLines];
+    if (slot.line != line) {
+        slot.starts = csv::FieldStarts(doc_.Line(line), doc_.GetDialect(), kCachedFields);
+        slot.line = line;
+    }
+    return slot.starts;
+}
+
+std::string TGCodeGrid::CellText(int col, int row, std::size_t maxBytes) const {
     if (col < 0 || col >= colCount_ || row < 0 || row >= rowCount_) return {};
-    if (const auto it = written_.find({row, col}); it != written_.end()) return it->second;
+    if (const auto it = written_.find({row, col}); it != written_.end())
+        return it->second.substr(0, maxBytes);
     const std::int64_t line = LineOfRow(row);
     if (line < 0 || static_cast<std::size_t>(col) >= docFields_) return {};
-    return csv::Field(doc_.Line(static_cast<std::size_t>(line)), static_cast<std::size_t>(col),
-                      doc_.GetDialect());
+    const std::string_view text = doc_.Line(static_cast<std::size_t>(line));
+    const csv::Dialect& dialect = doc_.GetDialect();
+    // Field k of `part`, given where its fields start; nothing when that does not tell.
+    const auto cut = [&](std::string_view part, const std::vector<std::size_t>& starts,
+                         std::size_t k, bool complete) -> std::optional<std::string> {
+        if (k + 1 < starts.size() || (complete && k < starts.size())) {
+            const std::size_t end = k + 1 < starts.size() ? starts[k + 1] - 1 : part.size();
+            return csv::FinishedField(part.substr(starts[k], end - starts[k]), dialect, maxBytes);
+        }
+        if (complete) return std::string();
+        return std::nullopt;
+    };
+    const std::vector<std::size_t>& starts = FieldStartsOf(static_cast<std::size_t>(line));
+    const std::size_t k = static_cast<std::size_t>(col);
+    if (auto field = cut(text, starts, k, starts.size() <= kCachedFields)) return *std::move(field);
+    // Beyond the remembered fields: the rest of the line from the last one, which begins
+    // after a separator outside quotes, so the quote count starts afresh there.
+    const std::string_view rest = text.substr(starts.back());
+    const std::size_t j = k - (starts.size() - 1);
+    return cut(rest, csv::FieldStarts(rest, dialect, j + 1), j, true).value_or(std::string());
+}
+
+bool TGCodeGrid::CellEquals(int col, int row, std::string_view text) const {
+    // One byte more than the text tells a longer cell from an equal one.
+    return CellText(col, row, text.size() + 1) == text;
 }
 
 void TGCodeGrid::SetCells(int col, int row, const std::string& text) {
@@ -205,9 +247,7 @@ void TGCodeGrid::SetCells(int col, int row, const std::string& text) {
 }
 
 QString TGCodeGrid::DisplayText(int col, int row) const {
-    std::string text = Cells(col, row);
-    if (text.size() > kShownBytes) text.resize(kShownBytes);
-    return QString::fromUtf8(text);
+    return QString::fromUtf8(CellText(col, row, kShownBytes));
 }
 
 int TGCodeGrid::ColWidths(int col) const {
@@ -252,12 +292,13 @@ void TGCodeGrid::InsertTopRow() {
 
 void TGCodeGrid::LoadCsvFile(const std::string& fileName, char separator, char quote,
                              bool unquote) {
-    csv::Document doc = csv::Document::Load(fileName, {separator, quote, unquote});
-    if (doc.LineCount() >= static_cast<std::size_t>(kMaxRows))
-        throw EFOpenError(csv::OpenErrorMessage(fileName, EFBIG));
+    // The row for the header must fit too; a longer file is refused while it is scanned.
+    csv::Document doc = csv::Document::Load(fileName, {separator, quote, unquote},
+                                            static_cast<std::size_t>(kMaxRows) - 1);
 
     UpdateScope update(*this);
     doc_ = std::move(doc);
+    fieldStarts_.clear();
     written_.clear();
     lineOffset_ = 0;
     docLines_ = doc_.LineCount();

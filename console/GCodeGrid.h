@@ -1,7 +1,7 @@
 #pragma once
 // A grid of text cells for viewing a semicolon-separated text file, model/view: the file's
-// bytes are held once with the start of every line, and a cell's text is cut from its line
-// when the cell is painted. Row 0 is the fixed header row (shown in the header style, never
+// bytes are held once with a small index of its lines (csv::Document), and a cell's text is
+// cut from its line when the cell is painted. Row 0 is the fixed header row (shown in the header style, never
 // scrolled); there is no fixed column. Rows are selected whole; columns can be resized by the
 // operator; only a vertical scroll bar is shown.
 //
@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -44,6 +45,11 @@ public:
 
     // Text of a cell as bytes (UTF-8); empty outside the grid. Writing outside is ignored.
     std::string Cells(int col, int row) const;
+    // At most the first `maxBytes` bytes of a cell's text, made without producing the rest:
+    // what painting uses, so that a line of megabytes costs a paint no more than a short one.
+    std::string CellText(int col, int row, std::size_t maxBytes) const;
+    // Whether a cell's whole text is `text`, at the cost of that text's length.
+    bool CellEquals(int col, int row, std::string_view text) const;
     void SetCells(int col, int row, const std::string& text);
 
     int ColWidths(int col) const;
@@ -112,6 +118,9 @@ private:
 
     // Where a row's text comes from: a line of the file, or nowhere (empty unless written).
     std::int64_t LineOfRow(int row) const;
+    // Where the first fields of a line of the file begin (csv::FieldStarts), remembered for
+    // the lines painted lately so that a repaint does not walk a long line again.
+    const std::vector<std::size_t>& FieldStartsOf(std::size_t line) const;
     // The text drawn for a cell: at most a screenful of it.
     QString DisplayText(int col, int row) const;
     void DrawCell(QPainter* painter, int col, int row, const QRect& rect, TGridDrawState state);
@@ -121,6 +130,13 @@ private:
     void ColumnResized(int col, int newSize);
 
     csv::Document doc_;
+    struct TFieldStarts {
+        std::size_t line = static_cast<std::size_t>(-1);
+        std::vector<std::size_t> starts;
+    };
+    static constexpr std::size_t kCachedLines = 128;   // more than a screenful of rows
+    static constexpr std::size_t kCachedFields = 256;  // more columns than fit on a screen
+    mutable std::vector<TFieldStarts> fieldStarts_;     // slot = line % kCachedLines
     std::int64_t lineOffset_ = 0;          // rows above the file's first line
     std::size_t docLines_ = 0;             // lines of the file still in the grid
     std::size_t docFields_ = 0;            // fields of a line still in the grid

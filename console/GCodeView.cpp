@@ -22,11 +22,11 @@ void TForm1::btnLoadFromFileClick(QObject*) {
 
 void TForm1::JvStringGrid1DrawCell(TObject*, int ACol, int ARow, const QRect& Rect,
                                    TGridDrawState) {
-    const std::string text = JvStringGrid1->Cells(ACol, ARow);
-    if (text != "N1 G71") return;
+    const std::string_view text = "N1 G71";
+    if (!JvStringGrid1->CellEquals(ACol, ARow, text)) return;
     QPainter& canvas = *JvStringGrid1->Canvas();
     canvas.fillRect(Rect, QColor(255, 255, 0));
     canvas.setPen(QColor(128, 0, 0));
     canvas.drawText(Rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                    QString::fromUtf8(text));
+                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }

@@ -3,10 +3,13 @@
 #include "AsciiText.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -78,6 +81,30 @@ std::string TemporaryName(const std::string& dir, std::string_view base) {
            std::to_string(counter.fetch_add(1));
 }
 
+// The file an update of `path` replaces: a symbolic link is followed so the link stays a link.
+std::string UpdateTarget(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+        if (resolved) return resolved.get();
+    }
+    return path;
+}
+
+std::string DirectoryOf(const std::string& file) {
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
+}
+
+bool TryLock(int fd) {
+    int r;
+    while ((r = ::flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    if (r == 0) return true;
+    if (errno != EWOULDBLOCK) ThrowErrno(errno, "lock");
+    return false;
+}
+
 }  // namespace
 
 namespace framework {
@@ -141,14 +168,8 @@ std::optional<std::string> ReadFileIfExists(const std::string& path) {
 }
 
 void ReplaceFileContents(const std::string& path, std::string_view contents) {
-    std::string target = path;
+    const std::string target = UpdateTarget(path);
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        // Update the file the link points to rather than replacing the link itself.
-        std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
-        if (resolved) target = resolved.get();
-    }
-
     bool exists = false;
     mode_t mode = 0;
     if (::stat(target.c_str(), &st) == 0) {
@@ -158,7 +179,7 @@ void ReplaceFileContents(const std::string& path, std::string_view contents) {
     }
 
     const size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    const std::string dir = DirectoryOf(target);
     const std::string_view base = slash == std::string::npos ? std::string_view(target)
                                                               : std::string_view(target).substr(slash + 1);
     if (base.empty()) ThrowErrno(EISDIR, "replace");
@@ -196,34 +217,38 @@ void ReplaceFileContents(const std::string& path, std::string_view contents) {
     }
 }
 
-TFileUpdateLock::TFileUpdateLock(const std::string& path) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        // O_NONBLOCK: a FIFO at the path must not block the open; the reader refuses it later.
-        constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-        int fd = ::open(path.c_str(), kFlags);
-        created_ = false;
-        if (fd < 0 && errno == ENOENT) {
-            fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
-            created_ = fd >= 0;
-            if (fd < 0 && errno == EEXIST) continue;  // another writer made it just now
-        }
-        if (fd < 0) ThrowErrno(errno, "open for locking");
-        TFd guard(fd);
-        int r;
-        while ((r = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-        }
-        if (r != 0) ThrowErrno(errno, "lock");
-        struct stat held {}, named {};
-        if (::fstat(fd, &held) != 0) ThrowErrno(errno, "stat");
-        if (::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
-            named.st_ino == held.st_ino) {
-            fd_ = fd;
-            (void)guard.Release();
-            return;
-        }
-        // Replaced while we waited: the lock is on a file nobody will read again.
+TFileUpdateLock::TFileUpdateLock(const std::string& path, std::chrono::milliseconds timeout) {
+    const std::string dir = DirectoryOf(UpdateTarget(path));
+    TFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Get() < 0) ThrowErrno(errno, "open directory for locking");
+    if (TryLock(fd.Get())) {
+        fd_ = fd.Release();
+        return;
     }
-    ThrowErrno(EAGAIN, "lock");
+
+    // A holder releases the lock by closing its descriptor of the directory (or by ending),
+    // and inotify reports that close: wait for it rather than retrying on a clock. inotify
+    // sees only closes on this machine, so a holder on another host of a network file system
+    // (or no inotify instance to spare) is noticed by a re-check at a modest interval.
+    constexpr std::chrono::milliseconds kRecheck{250};
+    TFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (watch.Get() >= 0 && ::inotify_add_watch(watch.Get(), dir.c_str(), IN_CLOSE | IN_ONLYDIR) < 0)
+        watch.Close();
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    // The watch exists before this attempt, so a release after a failed attempt wakes the poll.
+    while (!TryLock(fd.Get())) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) ThrowErrno(ETIMEDOUT, "lock (another writer kept it)");
+        pollfd p{watch.Get(), POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(std::min(left, kRecheck).count()));
+        if (r < 0 && errno != EINTR) ThrowErrno(errno, "wait for lock");
+        if (r > 0) {
+            char events[4096];
+            while (::read(watch.Get(), events, sizeof events) > 0) {
+            }
+        }
+    }
+    fd_ = fd.Release();
 }
 
 TFileUpdateLock::~TFileUpdateLock() {
@@ -424,7 +449,8 @@ void TIniDocument::SetValue(std::string_view section, std::string_view key, std:
 
 // ---- TIniFile ----
 
-TIniFile::TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+TIniFile::TIniFile(std::string fileName, std::chrono::milliseconds lockTimeout)
+    : fileName_(std::move(fileName)), lockTimeout_(lockTimeout) {}
 
 TIniDocument TIniFile::Load() const {
     try {
@@ -461,7 +487,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     std::optional<std::string> old;
     std::optional<framework::TFileUpdateLock> lock;
     try {
-        lock.emplace(fileName_);  // held until the new contents are in place
+        lock.emplace(fileName_, lockTimeout_);  // held until the new contents are in place
         old = framework::ReadFileIfExists(fileName_);
     } catch (const std::system_error& e) {
         // Without the old contents a rewrite would lose them.
@@ -471,7 +497,6 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
     try {
         doc.SetValue(section, key, value);
     } catch (const EIniFileException& e) {
-        if (lock && lock->Created()) ::unlink(fileName_.c_str());  // a refused write leaves no file
         throw EIniFileException(prefix + e.Message());
     }
     std::string text = doc.Text();

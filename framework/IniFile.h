@@ -2,6 +2,7 @@
 // INI files with private-profile behaviour: sections and keys matched case-insensitively,
 // text values, and every line we do not change written back exactly as it was.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,24 +40,23 @@ std::optional<std::string> ReadFileIfExists(const std::string& path);
 // so the link stays a link. On failure the target is untouched and the temporary is removed.
 void ReplaceFileContents(const std::string& path, std::string_view contents);
 
-// An advisory lock (flock) on a file, held for one read-modify-replace so that two writers of
-// the file, in this process or another, do not lose each other's updates. The file is
-// created empty when missing. A replacement by another writer puts a new file in place, so
-// the lock is taken again until it is held on the file the path names. Throws
-// std::system_error. Waits for as long as another writer holds the lock, which is only for
-// its own short update.
+// An advisory lock (flock) that serialises read-modify-replace updates of the files in one
+// directory, between threads and processes alike. It is taken on the directory that holds
+// the file (after following a symbolic link), because every update replaces the file itself:
+// a lock on the file would be left on a file nobody reads again, and a lock file beside it
+// would remain in the directory. Waits while another writer holds it, up to `timeout`, then
+// throws std::system_error (ETIMEDOUT), as for any other failure.
 class TFileUpdateLock {
 public:
-    explicit TFileUpdateLock(const std::string& path);
+    static constexpr std::chrono::milliseconds kDefaultTimeout{10000};
+
+    explicit TFileUpdateLock(const std::string& path, std::chrono::milliseconds timeout = kDefaultTimeout);
     ~TFileUpdateLock();
     TFileUpdateLock(const TFileUpdateLock&) = delete;
     TFileUpdateLock& operator=(const TFileUpdateLock&) = delete;
-    // Whether the file was missing and made here (still empty while the lock is held).
-    bool Created() const { return created_; }
 
 private:
     int fd_ = -1;
-    bool created_ = false;
 };
 
 }  // namespace framework
@@ -109,7 +109,10 @@ private:
 // so changes by other writers are always seen; the files involved are a few lines long.
 class TIniFile {
 public:
-    explicit TIniFile(std::string fileName);
+    // `lockTimeout`: how long a write waits for other writers of the directory (see
+    // framework::TFileUpdateLock) before it fails.
+    explicit TIniFile(std::string fileName,
+                      std::chrono::milliseconds lockTimeout = framework::TFileUpdateLock::kDefaultTimeout);
     const std::string& FileName() const { return fileName_; }
 
     // A missing file reads as empty. A file that exists but cannot be read throws
@@ -130,4 +133,5 @@ private:
     TIniDocument Load() const;
 
     std::string fileName_;
+    std::chrono::milliseconds lockTimeout_;
 };

@@ -82,6 +82,10 @@ void CheckLine(std::string_view line, char sep, char quote) {
         }
     }
     Check(joined == line, "raw fields joined give the line");
+    const auto starts = csv::FieldStarts(line, unquoting, pieces.size());
+    Check(starts.size() == pieces.size(), "FieldStarts finds every field");
+    for (std::size_t i = 0; i < starts.size() && i < pieces.size(); ++i)
+        Check(line.substr(starts[i], pieces[i].size()) == pieces[i], "FieldStarts agrees");
     Check(csv::Field(line, pieces.size(), unquoting).empty(), "no field past the last");
 }
 

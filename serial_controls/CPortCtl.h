@@ -64,7 +64,8 @@ public:
 
     // A port list is read again each time it drops down, so an adapter plugged in after
     // start appears and an unplugged one goes; the entry shown stays selected while it is
-    // still listed. Neither the port nor any device is touched.
+    // still listed. Neither the port nor any device is touched. The list is as wide as its
+    // longest entry, so whole paths show.
     void showPopup() override;
 
 protected:
@@ -72,13 +73,22 @@ protected:
     virtual void Change();
     void Notification(TComponent* component, TOperation operation) override;
 
+    // A port list's box shows the short form of the selected port (ShortPortName), with the
+    // whole name as its tooltip; Text() and the port keep the whole name.
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     class ItemList;
+    // Tooltips with the whole name for entries whose short form differs (port lists only).
+    void MarkLongNames();
+    // The text shown in the box for an entry's text.
+    QString ShortText(const QString& text) const;
 
     std::unique_ptr<TComSelect> select_;
     std::unique_ptr<ItemList> items_;
     int loadedIndex_ = -1;
     QMetaObject::Connection activated_;
+    QMetaObject::Connection tipFollows_;
 };
 
 // ---------------------------------------------------------------------------------------------

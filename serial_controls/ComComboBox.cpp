@@ -1,5 +1,9 @@
 #include "CPortCtl.h"
 
+#include <QAbstractItemView>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <algorithm>
 #include <stdexcept>
 
 // The combo box's own items, seen as the selector's text list.
@@ -37,10 +41,38 @@ TComComboBox::TComComboBox(TComponent* owner, QWidget* parent)
     // `activated` comes only from the operator, never from a selection made by program.
     activated_ = connect(this, &QComboBox::activated, this,
                          [this](int) { framework::Guarded([this] { Change(); }); });
+    tipFollows_ = connect(this, &QComboBox::currentIndexChanged, this, [this](int index) {
+        const QString whole = index >= 0 && ComProperty() == cpPort ? itemText(index) : QString();
+        setToolTip(whole == ShortText(whole) ? QString() : whole);
+    });
+}
+
+QString TComComboBox::ShortText(const QString& text) const {
+    if (ComProperty() != cpPort) return text;
+    return QString::fromLocal8Bit(ShortPortName(text.toLocal8Bit().toStdString()));
+}
+
+void TComComboBox::MarkLongNames() {
+    if (ComProperty() != cpPort) return;
+    for (int i = 0; i < count(); ++i) {
+        const QString whole = itemText(i);
+        setItemData(i, whole == ShortText(whole) ? QVariant() : QVariant(whole), Qt::ToolTipRole);
+    }
+}
+
+void TComComboBox::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    painter.setPen(palette().color(QPalette::Text));
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    if (currentIndex() >= 0) option.currentText = ShortText(option.currentText);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 TComComboBox::~TComComboBox() {
     disconnect(activated_);
+    disconnect(tipFollows_);
     if (TCustomComPort* port = select_->ComPort()) {
         RemoveFreeNotification(port);
         select_->SetComPort(nullptr);
@@ -61,6 +93,7 @@ void TComComboBox::SetComPort(TCustomComPort* port) {
 
 void TComComboBox::SetComProperty(TComProperty kind) {
     select_->SetPropertyKind(kind);
+    MarkLongNames();
     // Filling an empty combo box selects its first entry by itself; what is selected is
     // decided here alone.
     setCurrentIndex(-1);
@@ -106,8 +139,13 @@ void TComComboBox::showPopup() {
             if (now == items_->ToVector()) return;
             // Refilling selects nothing by itself; only the shown entry is selected again.
             items_->Assign(now);
+            MarkLongNames();
             setCurrentIndex(hadChoice ? items_->IndexOfText(shown) : -1);
         });
+        // Wide enough for the longest entry, never narrower than the box.
+        QAbstractItemView* list = view();
+        const int margins = list->frameWidth() * 2 + list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        list->setMinimumWidth(std::max(width(), list->sizeHintForColumn(0) + margins));
     }
     QComboBox::showPopup();
 }

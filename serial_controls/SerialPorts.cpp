@@ -1,5 +1,7 @@
 #include "SerialPorts.h"
 
+#include "Device.h"
+
 #include <errno.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -12,7 +14,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <mutex>
+#include <optional>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -63,19 +68,31 @@ bool IsTerminalDevice(const struct stat& st, const fs::path& target, const std::
            fs::exists(fs::symlink_status(fs::path(classDir) / target.filename(), ec));
 }
 
-// The process id at the end of an announcement's name ("grblsim-4242"), or 0.
-pid_t AnnouncedPid(const std::string& name) {
+// The process id at the end of an announcement's name ("grblsim-4242"); nothing when the name
+// does not end in "-<digits>", and -1 for digits that no process id can have.
+std::optional<pid_t> AnnouncedPid(const std::string& name) {
     const std::size_t dash = name.rfind('-');
-    if (dash == std::string::npos || dash + 1 >= name.size() || name.size() - dash > 11) return 0;
-    long pid = 0;
+    if (dash == std::string::npos || dash + 1 >= name.size()) return std::nullopt;
+    long long pid = 0;
     for (std::size_t i = dash + 1; i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9') return 0;
-        pid = pid * 10 + (name[i] - '0');
+        if (name[i] < '0' || name[i] > '9') return std::nullopt;
+        pid = std::min<long long>(pid * 10 + (name[i] - '0'), std::numeric_limits<pid_t>::max() + 1LL);
     }
-    return static_cast<pid_t>(pid);
+    return pid > std::numeric_limits<pid_t>::max() ? -1 : static_cast<pid_t>(pid);
 }
 
 bool ProcessRuns(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
+// The link was made when its device's node already existed in its present form.
+bool MadeForThisDevice(const struct stat& link, const struct stat& device) {
+    if (link.st_mtim.tv_sec != device.st_ctim.tv_sec) return link.st_mtim.tv_sec > device.st_ctim.tv_sec;
+    return link.st_mtim.tv_nsec >= device.st_ctim.tv_nsec;
+}
+
+std::vector<std::string>& Extras() {
+    static std::vector<std::string> names;
+    return names;
+}
 
 // The 8250 driver registers a tty for every slot it was configured with, hardware or not;
 // the empty slots report UART type 0 (PORT_UNKNOWN). Drivers without the attribute are kept.
@@ -128,8 +145,12 @@ void FillList(TStrings& list, const std::string& ttyClassDir, const std::string*
     try {
         std::vector<std::string> names = ScanPorts(ttyClassDir);
         if (simulatorDir) {
-            std::vector<std::string> simulators = ListSimulatorPorts(*simulatorDir, ttyClassDir);
-            names.insert(names.end(), simulators.begin(), simulators.end());
+            std::vector<std::string> more = ListSimulatorPorts(*simulatorDir, ttyClassDir);
+            for (std::string& extra : PresentPorts(ExtraPorts()))
+                if (std::none_of(names.begin(), names.end(), [&](const std::string& n) { return CompareText(n, extra) == 0; }) &&
+                    std::none_of(more.begin(), more.end(), [&](const std::string& n) { return CompareText(n, extra) == 0; }))
+                    more.push_back(std::move(extra));
+            names.insert(names.end(), more.begin(), more.end());
         }
         SortPortNames(names);
         list.Assign(names);
@@ -155,15 +176,45 @@ std::vector<std::string> ListSimulatorPorts(const std::string& dir,
         const std::string name = entry.filename().string();
         struct stat link {};
         struct stat target {};
+        const std::optional<pid_t> owner = AnnouncedPid(name);
         if (!name.empty() && name.front() != '.' && lstat(entry.c_str(), &link) == 0 &&
             S_ISLNK(link.st_mode) && stat(entry.c_str(), &target) == 0 &&
             IsTerminalDevice(target, fs::read_symlink(entry, ec), ttyClassDir) &&
-            ProcessRuns(AnnouncedPid(name)))
+            MadeForThisDevice(link, target) && (!owner || ProcessRuns(*owner)))
             ports.push_back(fs::absolute(entry, ec).lexically_normal().string());
         it.increment(ec);
         if (ec) break;
     }
     return ports;
+}
+
+void SetExtraPorts(std::vector<std::string> names) {
+    std::lock_guard lock(dirMutex);
+    Extras() = std::move(names);
+}
+
+std::vector<std::string> ExtraPorts() {
+    std::lock_guard lock(dirMutex);
+    return Extras();
+}
+
+std::vector<std::string> PresentPorts(const std::vector<std::string>& names) {
+    std::vector<std::string> present;
+    for (const std::string& name : names) {
+        struct stat st {};
+        const std::string path = device::DevicePath(name);
+        if (!path.empty() && stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) present.push_back(name);
+    }
+    return present;
+}
+
+std::string ShortPortName(const std::string& name) {
+    if (name.empty() || name.front() != '/') return name;
+    const std::string_view dev = "/dev/";
+    if (name.starts_with(dev) && std::count(name.begin() + dev.size(), name.end(), '/') <= 1)
+        return name.substr(dev.size());
+    const std::size_t slash = name.find_last_of('/');
+    return slash + 1 < name.size() ? name.substr(slash + 1) : name;
 }
 
 std::string DefaultSimulatorPortDir() {

@@ -3,10 +3,12 @@
 #include <QHeaderView>
 #include <QImage>
 #include <cerrno>
+#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "CsvText.h"
 #include "GCodeGrid.h"
 #include "QtTestSupport.h"
 #include "TempDir.h"
@@ -149,6 +151,39 @@ TEST_F(GCodeGridTest, BinaryAndHugeLinesGiveADefinedGrid) {
     EXPECT_EQ(g.Cells(0, 1), line);
     const QImage shot = g.grab().toImage();  // draws a screenful of the line, not all of it
     EXPECT_FALSE(shot.isNull());
+}
+
+// Painting cuts a cell from its line: whole, cut short, past the remembered fields of a
+// wide line, and compared with the marked text; each must agree with the line's split.
+TEST_F(GCodeGridTest, CellsOfLongAndWideLinesAreCutFromTheirLine) {
+    const TempDir dir;
+    std::string wide;
+    for (int k = 0; k < 300; ++k) wide += (k == 270 ? "\"a;b\"" : "f" + std::to_string(k)) + ";";
+    const std::string lines[] = {
+        std::string(3u << 20, 'X') + ";N1 G71;\"q;\"\"x\";" + std::string(5000, 'y'),
+        wide,
+        "N1 G71 ;N1 G71;N1 G7",
+        "\"N1 G71\";\"N1 \"\"G71\"",
+    };
+    std::string file;
+    for (const std::string& line : lines) file += line + "\r\n";
+    TGCodeGrid g;
+    g.LoadCsvFile(dir.File("lines.nc", file), ';', '"', true);
+    const csv::Dialect dialect{';', '"', true};
+    for (int row = 0; row < static_cast<int>(std::size(lines)); ++row) {
+        const std::vector<std::string> fields = csv::SplitCsvLine(lines[row], dialect);
+        for (int col = 0; col < g.ColCount(); ++col) {
+            SCOPED_TRACE("row " + std::to_string(row) + " col " + std::to_string(col));
+            const std::string whole = static_cast<std::size_t>(col) < fields.size() ? fields[col] : "";
+            ASSERT_EQ(g.Cells(col, row), whole);
+            EXPECT_EQ(g.CellText(col, row, 3), whole.substr(0, 3));
+            EXPECT_EQ(g.CellEquals(col, row, "N1 G71"), whole == "N1 G71");
+            if (row > 0) {  // the view's row 0 is the grid's row 1
+                const QString shown = g.model()->data(g.model()->index(row - 1, col)).toString();
+                EXPECT_EQ(shown, QString::fromUtf8(whole.substr(0, 4096)));
+            }
+        }
+    }
 }
 
 }  // namespace

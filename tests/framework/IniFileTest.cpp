@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -474,21 +476,50 @@ TEST_F(IniFileTest, OtherWritersAreSeen) {
     EXPECT_EQ(first.ReadString("S", "k", ""), "2");
 }
 
-// Each write is a read-modify-replace of the whole file: two writers at once must not lose
-// each other's keys.
+// Each write is a read-modify-replace of the whole file: writers at once, in this process or
+// others, must not lose each other's keys, however often each one's save replaces the file
+// while another waits.
 TEST_F(IniFileTest, ConcurrentWritersLoseNoUpdate) {
-    constexpr int kKeys = 40;
-    auto writer = [&](const char* section) {
+    constexpr int kWriters = 8;
+    constexpr int kKeys = 60;
+    std::vector<std::string> failures(kWriters);
+    auto writer = [&](int w) {
         TIniFile ini(path_);
-        for (int i = 0; i < kKeys; ++i) ini.WriteInteger(section, "k" + std::to_string(i), i);
+        try {
+            for (int i = 0; i < kKeys; ++i) ini.WriteInteger("W" + std::to_string(w), "k" + std::to_string(i), i);
+        } catch (const EIniFileException& e) {
+            failures[static_cast<size_t>(w)] = e.Message();
+        }
     };
-    std::thread a(writer, "A"), b(writer, "B");
-    a.join();
-    b.join();
+    std::vector<std::thread> threads;
+    for (int w = 0; w < kWriters; ++w) threads.emplace_back(writer, w);
+    for (std::thread& t : threads) t.join();
     TIniFile ini(path_);
-    for (const char* section : {"A", "B"})
-        EXPECT_EQ(ini.ReadSection(section).size(), std::size_t(kKeys)) << section;
+    for (int w = 0; w < kWriters; ++w) {
+        EXPECT_EQ(failures[static_cast<size_t>(w)], "") << w;
+        EXPECT_EQ(ini.ReadSection("W" + std::to_string(w)).size(), std::size_t(kKeys)) << w;
+    }
     EXPECT_EQ(DirEntries(), std::vector<std::string>{"settings.ini"});
+}
+
+// A writer that keeps the lock (a hung process) makes a save fail after the time-out, with
+// the file left as it was, instead of blocking its caller for good.
+TEST_F(IniFileTest, ASaveGivesUpWhenTheLockIsNotReleasedInTime) {
+    Put(path_, "[S]\nk=1\n");
+    const int holder = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    std::string message;
+    try {
+        TIniFile(path_, std::chrono::milliseconds(50)).WriteString("S", "k", "2");
+    } catch (const EIniFileException& e) {
+        message = e.Message();
+    }
+    ::close(holder);
+    EXPECT_NE(message.find("lock"), std::string::npos) << message;
+    EXPECT_EQ(Get(path_), "[S]\nk=1\n");
+    TIniFile(path_, std::chrono::milliseconds(50)).WriteString("S", "k", "3");  // released: goes through
+    EXPECT_EQ(Get(path_), "[S]\nk=3\n");
 }
 
 // ---- the parsed document ----

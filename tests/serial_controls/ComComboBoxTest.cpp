@@ -1,6 +1,14 @@
 // The port property selector control, offscreen.
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QAbstractItemView>
 #include <QKeyEvent>
+#include <QProxyStyle>
+#include <QStyleOptionComboBox>
+#include <filesystem>
 #include <cerrno>
 #include <memory>
 #include <string>
@@ -327,6 +335,62 @@ TEST_F(ComComboBoxTest, DroppingDownFollowsPlugAndUnplugWithoutTouchingThePort) 
     rates.showPopup();
     rates.hidePopup();
     EXPECT_EQ(rates.Items().ToVector(), before);
+}
+
+// Records the text the style is asked to draw as a combo box's label.
+class LabelRecorder : public QProxyStyle {
+public:
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+        if (element == CE_ComboBoxLabel)
+            if (const auto* box = qstyleoption_cast<const QStyleOptionComboBox*>(option)) label = box->currentText;
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+    mutable QString label;
+};
+
+// A long port name shows short in the box, whole in the list and the tooltips; the text and
+// the port keep the whole name.
+TEST_F(ComComboBoxTest, ALongPortNameShowsShortInTheBoxAndWholeInTheList) {
+    // A bridge's terminal, announced in the runtime directory.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const std::string announced = tree_.SimulatorDir() + "/bridge";
+    std::filesystem::create_symlink(ptsname(master), announced);
+    TComComboBox box;
+    LabelRecorder* style = new LabelRecorder;  // owned by the box once set
+    style->setParent(&box);
+    box.setStyle(style);
+    box.resize(97, 24);
+    box.SetComProperty(cpPort);
+    box.SetAutoApply(true);
+    box.SetComPort(&port_);
+    const int at = box.Items().IndexOfText(announced);
+    ASSERT_GE(at, 0) << testing::PrintToString(box.Items().ToVector());
+
+    const struct {
+        std::string entry;
+        QString shown;
+        QString tip;
+    } cases[] = {
+        {announced, "bridge", QString::fromStdString(announced)},
+        {"COM10", "COM10", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        Pick(box, box.Items().IndexOfText(c.entry));
+        EXPECT_EQ(box.Text(), c.entry);
+        EXPECT_EQ(port_.Port(), c.entry);
+        (void)box.grab();
+        EXPECT_EQ(style->label, c.shown);
+        EXPECT_EQ(box.toolTip(), c.tip);
+        EXPECT_EQ(box.itemData(box.currentIndex(), Qt::ToolTipRole).toString(), c.tip);
+    }
+    box.showPopup();
+    EXPECT_GE(box.view()->width(), box.view()->fontMetrics().horizontalAdvance(QString::fromStdString(announced)));
+    box.hidePopup();
+    close(master);
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 // The selector's logic and the serial port list, without Qt.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -316,21 +319,83 @@ protected:
     const std::string self_ = std::to_string(getpid());
 };
 
+// Any program may announce a port; a link shows while it leads to the very terminal it was
+// made for and, when its name ends in a process id, while that process runs.
 TEST_F(SimulatorPortsTest, ListsOnlyLiveAnnouncementsOfTerminalsBesideTheHardware) {
     tree_.AddPort("ttyUSB0");
-    const std::string live = Announce("grblsim-" + self_, terminal_.Path());
-    Announce("grblsim-999999999", terminal_.Path());              // no such process
-    Announce("grblsim-x" + self_ + "z", terminal_.Path());          // no process id
-    Announce("plain-" + self_, tree_.Dir());                        // not a device
-    Announce("gone-" + self_, "/dev/pts/nonexistent");              // dangling
-    Announce("null-" + self_, "/dev/null");                         // not a terminal
-    Announce(".grblsim-" + self_ + ".new", terminal_.Path());       // half made
+    std::string gone;
+    {
+        const Terminal closed;
+        gone = closed.Path();
+    }
+    const struct {
+        std::string name;
+        std::string target;
+        bool listed;
+    } cases[] = {
+        {"grblsim-" + self_, terminal_.Path(), true},
+        {"bridge", terminal_.Path(), true},                       // no process named
+        {"grblsim-x" + self_ + "z", terminal_.Path(), true},      // no process id either
+        {"grblsim-999999999", terminal_.Path(), false},           // no such process
+        {"grblsim-99999999999999999999", terminal_.Path(), false},  // no process can have it
+        {"plain-" + self_, tree_.Dir(), false},                   // not a device
+        {"gone-" + self_, "/dev/pts/nonexistent", false},         // dangling
+        {"closed", gone, false},                                  // its program has ended
+        {"null-" + self_, "/dev/null", false},                    // not a terminal
+        {".grblsim-" + self_ + ".new", terminal_.Path(), false},  // half made
+    };
+    Texts expected{"ttyUSB0"};
+    for (const auto& c : cases) {
+        const std::string entry = Announce(c.name, c.target);
+        if (c.listed) expected.push_back(entry);
+    }
+    // Left from before this terminal existed: its number has been given out again since.
+    const std::string old = Announce("old", terminal_.Path());
+    const timespec times[2] = {{0, UTIME_OMIT}, {1'000'000'000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, old.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+
+    std::sort(expected.begin(), expected.end());
     TStringList list;
     ListSerialPorts(list);
-    EXPECT_EQ(list.ToVector(), (Texts{live, "ttyUSB0"}));
+    EXPECT_EQ(list.ToVector(), expected);
     // The two-argument form reads sysfs alone.
     ListSerialPorts(list, tree_.Dir());
     EXPECT_EQ(list.ToVector(), (Texts{"ttyUSB0"}));
+}
+
+// Ports named by the operator show beside the others while their device is there, once each.
+TEST_F(SimulatorPortsTest, ExtraPortsShowWhileTheirDeviceIsThere) {
+    tree_.AddPort("ttyUSB0");
+    const std::string announced = Announce("bridge", terminal_.Path());
+    SetExtraPorts({terminal_.Path(), "/dev/pts/nonexistent", "null", tree_.Dir(), "ttyusb0",
+                   announced, "../etc/passwd"});
+    TStringList list;
+    ListSerialPorts(list);
+    SetExtraPorts({});
+    Texts expected{announced, terminal_.Path(), "null", "ttyUSB0"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(list.ToVector(), expected);
+    ListSerialPorts(list);
+    EXPECT_EQ(list.ToVector(), (Texts{announced, "ttyUSB0"}));
+}
+
+TEST(ShortPortName, KeepsTheFileNameOfAPath) {
+    const struct {
+        const char* name;
+        const char* shown;
+    } cases[] = {
+        {"ttyUSB0", "ttyUSB0"},
+        {"COM1", "COM1"},
+        {"serial/by-id/usb-1a86", "serial/by-id/usb-1a86"},
+        {"/dev/ttyV0", "ttyV0"},
+        {"/dev/pts/7", "pts/7"},
+        {"/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0", "usb-1a86_USB_Serial-if00-port0"},
+        {"/run/user/1000/tarnwick/grblsim-4242", "grblsim-4242"},
+        {"/tmp/tarnwick-0/grblsim-17", "grblsim-17"},
+        {"/odd/", "/odd/"},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ShortPortName(c.name), c.shown) << c.name;
 }
 
 TEST_F(SimulatorPortsTest, ADirectoryOthersCanReachIsNeitherReadNorPrepared) {
