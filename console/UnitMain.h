@@ -190,8 +190,8 @@ public:
     // (or the wait for it ran out), then Ready.
     TLinkPhase LinkPhase() const;
     // Called on the GUI thread. OnLinkReady: the controller can take lines ("F100" written, the
-    // poll running). OnLinkLost: the device has gone; the port is closed by then, and the text
-    // is what the operator is told. OnLinkClosed: after every close, whatever its cause.
+    // poll running). OnLinkClosed: after every close, whatever its cause. OnLinkLost: the
+    // device has gone; called after that close, before the operator is told `message`.
     std::function<void()> OnLinkReady;
     std::function<void(const std::string& message)> OnLinkLost;
     std::function<void()> OnLinkClosed;
