@@ -46,7 +46,8 @@ bool ShowConnected(TForm1& form, int master, const std::string& slave) {
         "<Idle,MPos:12.500,-3.250,0.000,WPos:12.500,-3.250,0.000>\r\n";
     if (write(master, reply, std::strlen(reply)) < 0) return false;
     return ServeUntil([&] {
-        return form.labelZwDisplay->text() == QStringLiteral("0,000") &&
+        return form.LinkPhase() == TLinkPhase::Ready &&
+               form.labelZwDisplay->text() == QStringLiteral("0,000") &&
                form.RichEdit1->toPlainText().contains(QStringLiteral("ok"));
     });
 }

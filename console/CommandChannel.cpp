@@ -26,9 +26,9 @@ void AddMonitorText(const std::string& text, TRgb colour) {
 }
 
 void SendCommand(const std::string& command) {
-    // Logged first, so a line whose write fails is still in the monitor.
-    AddMonitorText(MonitorEntry(command), kSentColour);
+    // Logged only once written: the monitor never shows a line that did not go out.
     Form1->ComPort1->WriteText(WireLine(command));
+    AddMonitorText(MonitorEntry(command), kSentColour);
 }
 
 void TForm1::ComDataPacket1Packet(TObject*, const std::string& Str) {

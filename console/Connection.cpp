@@ -1,4 +1,4 @@
-// Connecting to the controller and letting it go.
+// Connecting to the controller, waiting for it to greet, letting it go, and losing it.
 
 #include <QGroupBox>
 #include <QPushButton>
@@ -9,11 +9,27 @@
 #include "ImageButton.h"
 #include "UnitMain.h"
 
+namespace {
+
+struct TransitionScope {
+    explicit TransitionScope(int& count) : count_(count) { ++count_; }
+    ~TransitionScope() { --count_; }
+    TransitionScope(const TransitionScope&) = delete;
+    TransitionScope& operator=(const TransitionScope&) = delete;
+    int& count_;
+};
+
+}  // namespace
+
 void TForm1::btnConnectPortClick(QObject*) {
+    // A click served inside the port's own open or close: the one under way decides, and the
+    // controls follow the port once it is done.
+    if (transitions_ > 0) return;
+    const TransitionScope busy(transitions_);
     if (ComPort1->Connected()) {
-        // Unguarded: an error while closing goes to the default report.
+        // Unguarded: an error while closing goes to the default report. The controls follow
+        // the close through the window's link.
         ComPort1->SetConnected(false);
-        ApplyConnectionView(false);
         return;
     }
 
@@ -28,23 +44,104 @@ void TForm1::btnConnectPortClick(QObject*) {
     pollGate_.Rearm();
     try {
         ComPort1->SetConnected(true);
-        ApplyConnectionView(true);
     } catch (...) {
         // The port's own message stays out of the dialog.
         ShowConnectionWarning();
     }
+    ApplyConnectionView();
 }
 
-void TForm1::ApplyConnectionView(bool connected) {
-    const TConnectionView view = ConnectionViewFor(connected);
+TLinkPhase TForm1::LinkPhase() const {
+    if (!ComPort1 || !ComPort1->Connected()) return TLinkPhase::Closed;
+    return greeted_ ? TLinkPhase::Ready : TLinkPhase::Greeting;
+}
+
+void TForm1::ApplyConnectionView() {
+    const TConnectionView view = ConnectionViewFor(LinkPhase());
     btnComConnect->setText(QString::fromLatin1(view.Caption));
     GroupBoxMonitor->setEnabled(view.MonitorEnabled);
     GroupBoxManualProcessing->setEnabled(view.ManualEnabled);
     btnStartProcess->setEnabled(view.StartEnabled);
     btnStop1->setEnabled(view.StopEnabled);
-    if (connected) SendCommand(std::string(kConnectCommand));
-    if (view.PollRunning)
-        Timer1->start();
-    else
-        Timer1->stop();
+    // Started only once "F100" has gone out (GreetingDone).
+    if (!view.PollRunning) Timer1->stop();
+}
+
+// The port has opened. A board that resets on open is deaf in its boot loader for up to about
+// 2 s: "F100" and the poll wait for the controller's greeting, or for the wait to run out.
+void TForm1::LinkOpened() {
+    ++openings_;
+    greeted_ = false;
+    lossReported_ = false;
+    ApplyConnectionView();
+    // Already running only when the greeting came in the middle of the open: it stands.
+    if (!greetingTimer_->isActive()) greetingTimer_->start(kGreetingWaitMs);
+}
+
+void TForm1::LinkClosed() {
+    greetingTimer_->stop();  // a close during the wait cancels it
+    greeted_ = false;
+    ApplyConnectionView();
+    if (OnLinkClosed) OnLinkClosed();
+}
+
+void TForm1::GreetingDone() {
+    if (LinkPhase() != TLinkPhase::Greeting) return;
+    greeted_ = true;
+    ApplyConnectionView();
+    try {
+        SendCommand(std::string(kConnectCommand));
+    } catch (const EComPort& e) {
+        if (IsDeviceGone(e.SystemCode)) throw;
+        ShowConnectionWarning();
+        return;
+    } catch (...) {
+        ShowConnectionWarning();
+        return;
+    }
+    Timer1->start();
+    if (OnLinkReady) OnLinkReady();
+}
+
+void TForm1::LinkLost(int systemError) noexcept {
+    if (lossReported_ || !ComPort1 || !ComPort1->Connected()) return;
+    lossReported_ = true;
+    const std::string message = LinkLostMessage(ComPort1->Port(), systemError);
+    {
+        const TransitionScope busy(transitions_);
+        try {
+            ComPort1->SetConnected(false);
+        } catch (...) {
+            // Closing a device that has gone may fail as well: that is the same news.
+        }
+    }
+    // Also when the close failed: the controls show the port as it is.
+    ApplyConnectionView();
+    if (OnLinkLost) framework::Guarded([&] { OnLinkLost(message); });
+    framework::ShowException(std::make_exception_ptr(Exception(message)));
+}
+
+void TForm1::Loaded() {
+    TComponent::Loaded();
+    greetingTimer_ = new QTimer(this);
+    greetingTimer_->setSingleShot(true);
+    QObject::connect(greetingTimer_, &QTimer::timeout, this,
+                     [this] { Guard([this] { GreetingDone(); }); });
+    link_ = std::make_unique<TComLink>();
+    link_->OnConnection = [this](TObject*, bool on) {
+        if (on)
+            LinkOpened();
+        else
+            LinkClosed();
+    };
+    ComPort1->AttachLink(link_.get());
+    // The event thread hears a hang-up before any write fails. Acted on after the delivery
+    // has returned, and only on the connection it was heard on.
+    ComPort1->OnError = [this](TObject*, TComErrors errors) {
+        if (!errors.Contains(ceIO)) return;
+        const std::uint64_t opening = openings_;
+        QTimer::singleShot(0, this, [this, opening] {
+            if (opening == openings_) LinkLost(EIO);
+        });
+    };
 }

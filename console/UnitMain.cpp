@@ -105,6 +105,7 @@ TForm1::~TForm1() {
     if (ComPort1) {
         try {
             ComPort1->SetConnected(false);
+            if (link_) ComPort1->DetachLink(link_.get());
         } catch (...) {
         }
     }
@@ -190,9 +191,7 @@ void TForm1::WireClick(QObject* control, std::string_view handler) {
     for (const NamedClick& entry : kClickHandlers) {
         if (entry.name != handler) continue;
         const ClickHandler method = entry.handler;
-        auto run = [this, control, method] {
-            framework::Guarded([&] { (this->*method)(control); });
-        };
+        auto run = [this, control, method] { Guard([&] { (this->*method)(control); }); };
         if (auto* button = qobject_cast<QAbstractButton*>(control))
             QObject::connect(button, &QAbstractButton::clicked, this, run);
         else if (auto* action = qobject_cast<QAction*>(control))
@@ -206,22 +205,33 @@ void TForm1::WireClick(QObject* control, std::string_view handler) {
 
 void TForm1::WireTimer(QTimer* timer, std::string_view handler) {
     if (handler != "Timer1Timer") UnknownHandler(handler);
-    // The poll's own gate is its guard: a failed query is reported once, not once per tick.
-    QObject::connect(timer, &QTimer::timeout, this,
-                     [this, timer] { pollGate_.Run([&] { Timer1Timer(timer); }); });
+    // The poll's own gate is its guard: a failed query is reported once, not once per tick. A
+    // device that has gone closes the link instead.
+    QObject::connect(timer, &QTimer::timeout, this, [this, timer] {
+        pollGate_.Run([&] {
+            try {
+                Timer1Timer(timer);
+            } catch (const EComPort& e) {
+                if (!IsDeviceGone(e.SystemCode)) throw;
+                LinkLost(e.SystemCode);
+            }
+        });
+    });
 }
 
 void TForm1::WirePacket(TComDataPacket* framer, std::string_view handler) {
     if (handler != "ComDataPacket1Packet") UnknownHandler(handler);
     framer->OnPacket = [this](TObject* sender, const std::string& line) {
-        framework::Guarded([&] { ComDataPacket1Packet(sender, line); });
+        Guard([&] { ComDataPacket1Packet(sender, line); });
+        // Logged first; "F100" follows once this delivery has returned.
+        if (LinkPhase() == TLinkPhase::Greeting && IsGreeting(line)) greetingTimer_->start(0);
     };
 }
 
 void TForm1::WireKeyDown(QWidget* control, std::string_view handler) {
     if (handler != "EditManualInputKeyDown") UnknownHandler(handler);
     control->installEventFilter(new KeyDownFilter(control, [this, control](int& key, Qt::KeyboardModifiers shift) {
-        framework::Guarded([&] { EditManualInputKeyDown(control, key, shift); });
+        Guard([&] { EditManualInputKeyDown(control, key, shift); });
     }));
 }
 

@@ -8,6 +8,7 @@
 // error it does not catch goes to the default error report and the window stays usable.
 
 #include <QMainWindow>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@
 #include "GCodeGrid.h"
 #include "Component.h"
 #include "ChannelText.h"
+#include "ConnectionView.h"
 #include "ReportGate.h"
 #include "StatusReport.h"
 
@@ -183,19 +185,71 @@ public:
     // The work offset of the connected controller, from its status reports.
     TWorkOffset WorkOffset;
 
+    // --- the link to the controller, for whatever else talks to it (a job runner) ---
+    // Closed whenever the port is; after each open, Greeting until the controller has greeted
+    // (or the wait for it ran out), then Ready.
+    TLinkPhase LinkPhase() const;
+    // Called on the GUI thread. OnLinkReady: the controller can take lines ("F100" written, the
+    // poll running). OnLinkClosed: after every close, whatever its cause. OnLinkLost: the
+    // device has gone; called after that close, before the operator is told `message`.
+    std::function<void()> OnLinkReady;
+    std::function<void(const std::string& message)> OnLinkLost;
+    std::function<void()> OnLinkClosed;
+    // Runs `fn` as the window runs its own handlers: an error it does not catch goes to the
+    // default error report, except that a failure meaning the device has gone (IsDeviceGone)
+    // closes the link instead (LinkLost).
+    template <typename Fn>
+    void Guard(Fn&& fn) noexcept;
+    // The device has gone: closes the port as "Disconnect" does and tells the operator, once
+    // per connection however many writes fail. For a writer that catches EComPort itself.
+    void LinkLost(int systemError) noexcept;
+
+    // After the design is loaded: the window starts following its port.
+    void Loaded() override;
+
 private:
-    void ApplyConnectionView(bool connected);
+    // The controls from the port's state and the greeting; stops the poll when not Ready.
+    void ApplyConnectionView();
+    void LinkOpened();
+    void LinkClosed();
+    void GreetingDone();
 
     std::unique_ptr<TOpenDialog> openDialog_;
     std::unique_ptr<QTextCursor> monitorEnd_;
     // Failed status queries report once, not once per tick.
     TReportGate pollGate_;
+
+    // The window's own listener on the port: the controls follow every open and close.
+    std::unique_ptr<TComLink> link_;
+    // The wait for the greeting after an open; fired at once when the greeting arrives.
+    QTimer* greetingTimer_ = nullptr;
+    bool greeted_ = false;
+    bool lossReported_ = false;
+    // Connects, disconnects and link losses under way: a click that arrives meanwhile (the
+    // lamp lets pending events run inside the port's open and close) is ignored.
+    int transitions_ = 0;
+    // Counts opens, so news of a device gone is not applied to a later connection.
+    std::uint64_t openings_ = 0;
 };
+
+template <typename Fn>
+void TForm1::Guard(Fn&& fn) noexcept {
+    try {
+        fn();
+    } catch (const EComPort& e) {
+        if (IsDeviceGone(e.SystemCode))
+            LinkLost(e.SystemCode);
+        else
+            framework::ShowCurrentException();
+    } catch (...) {
+        framework::ShowCurrentException();
+    }
+}
 
 // The one window, for the routines below; null while there is none.
 extern TForm1* Form1;
 
-// Logs the command in green, then writes it with a CR.
+// Writes the command with a CR, then logs it in green: only a line that went out is logged.
 void SendCommand(const std::string& command);
 // Appends `text` (with whatever line ending the caller gives) at the end of the monitor in
 // "Arial" 8 pt and the given colour; neither scrolls nor moves focus.

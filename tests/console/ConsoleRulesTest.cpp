@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -166,9 +168,43 @@ TEST(ChannelText, ATypedLineGoesOutOnlyAsOnePrintableAsciiLineThatFits) {
     }
 }
 
-TEST(ConnectionView, ConnectedEnablesWhatNeedsTheLink) {
-    EXPECT_EQ(ConnectionViewFor(true), (TConnectionView{"Disconnect", true, true, true, true, true}));
-    EXPECT_EQ(ConnectionViewFor(false), (TConnectionView{"Connect", false, false, false, false, false}));
+TEST(ConnectionView, OnlyAGreetedLinkTakesCommandsAndAnOpenOneCanBeClosed) {
+    EXPECT_EQ(ConnectionViewFor(TLinkPhase::Ready),
+              (TConnectionView{"Disconnect", true, true, true, true, true}));
+    EXPECT_EQ(ConnectionViewFor(TLinkPhase::Greeting),
+              (TConnectionView{"Disconnect", true, false, false, false, false}));
+    EXPECT_EQ(ConnectionViewFor(TLinkPhase::Closed),
+              (TConnectionView{"Connect", false, false, false, false, false}));
+}
+
+TEST(ConnectionView, TheGreetingIsTheLineThatBeginsWithGrbl) {
+    const struct {
+        std::string line;
+        bool greeting;
+    } cases[] = {
+        {"Grbl 0.9j ['$' for help]\r", true},
+        {"Grbl 1.1h ['$' for help]\r", true},
+        {std::string("\0\xff\x80Grbl 1.1h ['$' for help]\r", 28), true},  // reset noise first
+        {"\r", false},
+        {"Grbl", false},
+        {"Grbl1.1h", false},
+        {"grbl 1.1h", false},
+        {" Grbl 1.1h", false},  // printable: not noise, so not a greeting
+        {"[MSG:Grbl 1.1h]", false},
+        {"ok\r", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsGreeting(c.line), c.greeting) << c.line;
+}
+
+TEST(ConnectionView, AGoneDeviceIsToldInPlainWordsWithTheSystemsDescription) {
+    for (const int gone : {EIO, ENXIO, ENODEV}) EXPECT_TRUE(IsDeviceGone(gone)) << gone;
+    for (const int other : {0, -1, EAGAIN, ETIMEDOUT, EBUSY, EACCES, ENOENT})
+        EXPECT_FALSE(IsDeviceGone(other)) << other;
+    // The system's text in whatever language the process runs in.
+    const std::string message = LinkLostMessage("/dev/ttyUSB0", ENXIO);
+    EXPECT_EQ(message, "The connection to /dev/ttyUSB0 was lost: " +
+                           std::string(std::strerror(ENXIO)) +
+                           ". Check the cable and the controller, then connect again.");
 }
 
 TEST(ReportGate, ARunWhileItsReportIsOnScreenIsSkipped) {

@@ -82,6 +82,29 @@ TEST(Grblsim, HangsUpAndComesBackUnderTheSameName) {
     close(fd);
 }
 
+// Like a board that resets when the port opens: the greeting comes after the boot loader,
+// which swallows what arrives before it ("F100" here, so the Z move has no feed).
+TEST(Grblsim, BootDelayHoldsTheGreetingBackAndDropsWhatCameBefore) {
+    Simulator sim({"--boot-delay", "0.8"});
+    const int fd = OpenPort(sim.entry_);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "F100\r", 5), 5);
+    EXPECT_EQ(ReadFor(fd, "", 500ms), "");
+    EXPECT_EQ(ReadFor(fd, kBanner, 2s), kBanner);
+    ASSERT_EQ(write(fd, "G91 G1 Z1\r", 10), 10);
+    EXPECT_EQ(ReadFor(fd, "\r\n"), "error: Undefined feed rate\r\n");
+    ASSERT_EQ(write(fd, "F100\r", 5), 5);
+    EXPECT_EQ(ReadFor(fd, "ok\r\n"), "ok\r\n");
+    close(fd);
+
+    for (const char* bad : {"abc", "-1", "0,5", "1e9", ""}) {
+        Simulator refused({"--boot-delay", bad});
+        EXPECT_TRUE(refused.entry_.empty()) << bad;
+        const int status = refused.Stop();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << bad;
+    }
+}
+
 TEST(Grblsim, GarblesOneReplyOrFallsSilent) {
     {
         Simulator sim({"--fault", "garble:1"});

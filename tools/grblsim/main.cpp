@@ -2,7 +2,7 @@
 // without a machine and for its end-to-end tests.
 //
 //   grblsim [--dialect 0.9j|1.1h] [--time-scale X] [--runtime-dir DIR] [--no-announce]
-//           [--fault hangup:N|garble:N|silent:N ...]
+//           [--boot-delay SECONDS] [--fault hangup:N|garble:N|silent:N ...]
 //
 // Prints the terminal's path (and the announcement's) on its first lines, then serves one
 // client at a time until SIGINT or SIGTERM, withdrawing the announcement on the way out.
@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -43,14 +44,19 @@ struct Options {
     double timeScale = 1.0;
     std::string runtimeDir = DefaultSimulatorPortDir();
     bool announce = true;
+    double bootDelay = 0;  // seconds of boot loader after each open, in real time
     std::vector<Fault> faults;
 };
 
 void Usage() {
     std::fprintf(stderr,
                  "usage: grblsim [--dialect 0.9j|1.1h] [--time-scale X] [--runtime-dir DIR]\n"
-                 "               [--no-announce] [--fault hangup:N|garble:N|silent:N ...]\n"
+                 "               [--no-announce] [--boot-delay SECONDS]\n"
+                 "               [--fault hangup:N|garble:N|silent:N ...]\n"
                  "  --time-scale X   motion and dwells run X times faster (default 1)\n"
+                 "  --boot-delay S   like a board that resets when the port opens: the greeting\n"
+                 "                   comes S seconds (real time) after each open, and bytes\n"
+                 "                   received before it are lost in the boot loader\n"
                  "  --fault K:N      after the Nth line of a connection: hang up (a new\n"
                  "                   terminal takes the announced name), garble the next reply,\n"
                  "                   or answer nothing more on that connection\n");
@@ -77,6 +83,11 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             char* end = nullptr;
             o.timeScale = std::strtod(value, &end);
             if (*end != '\0' || !(o.timeScale > 0) || o.timeScale > 1e6) return false;
+        } else if (arg == "--boot-delay") {
+            const char* end = value + std::strlen(value);
+            const auto [stop, error] = std::from_chars(value, end, o.bootDelay);
+            if (error != std::errc() || stop != end || !(o.bootDelay >= 0) || o.bootDelay > 60)
+                return false;
         } else if (arg == "--runtime-dir") {
             o.runtimeDir = value;
         } else if (arg == "--fault") {
@@ -162,6 +173,10 @@ public:
             if (connected_ && (fds[2].revents & (POLLHUP | POLLERR)) && !(fds[2].revents & POLLIN))
                 Disconnect();
             if (!connected_) continue;
+            if (booting_) {
+                if (std::chrono::steady_clock::now() < bootEnds_) continue;
+                Boot();
+            }
             engine_->Advance(Now());
             Emit(engine_->TakeOutput());
             Write();
@@ -181,10 +196,17 @@ private:
     // an open or a signal arrives.
     const timespec* WaitTime(timespec& ts) const {
         if (!connected_) return nullptr;
-        const double next = engine_->NextEvent();
-        if (next < 0) return nullptr;
+        double seconds = 0;
+        if (booting_) {
+            seconds = std::chrono::duration<double>(bootEnds_ - std::chrono::steady_clock::now())
+                          .count();
+        } else {
+            const double next = engine_->NextEvent();
+            if (next < 0) return nullptr;
+            seconds = (next - Now()) / o_.timeScale;
+        }
         // The floor only guards against a rounding that would ask for no wait at all.
-        const double seconds = std::max((next - Now()) / o_.timeScale, 20e-6);
+        seconds = std::max(seconds, 20e-6);
         ts.tv_sec = static_cast<time_t>(seconds);
         ts.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
         return &ts;
@@ -195,7 +217,19 @@ private:
         silent_ = false;
         garbleNext_ = false;
         lines_ = 0;
-        // The board resets when a client opens the port.
+        // The board resets when a client opens the port; its boot loader may run first.
+        booting_ = o_.bootDelay > 0;
+        if (booting_) {
+            bootEnds_ = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::duration<double>(o_.bootDelay));
+            return;
+        }
+        Boot();
+    }
+
+    void Boot() {
+        booting_ = false;
         engine_ = std::make_unique<GrblEngine>(o_.dialect);
         engine_->Boot(Now());
         Emit(engine_->TakeOutput());
@@ -217,6 +251,7 @@ private:
             Disconnect();
             return;
         }
+        if (booting_) return;  // swallowed by the boot loader, never seen by GRBL
         const std::string_view bytes(buf, static_cast<std::size_t>(n));
         engine_->Receive(bytes, Now());
         for (const char c : bytes)
@@ -276,6 +311,8 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::string out_;
     bool connected_ = false;
+    bool booting_ = false;
+    std::chrono::steady_clock::time_point bootEnds_;
     int openers_ = 0;  // open descriptions of the slave, as the watch counted them
     bool silent_ = false;
     bool garbleNext_ = false;
