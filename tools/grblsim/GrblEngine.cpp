@@ -722,7 +722,7 @@ void GrblEngine::StatusReport() {
     }
     r += (statusMask_ & 1) ? "|MPos:" + Axes(mpos) : "|WPos:" + Axes(wpos);
     if (statusMask_ & 2)
-        r += "|Bf:" + std::to_string(Motion::kCapacity - motion_.Blocks()) + "," +
+        r += "|Bf:" + std::to_string(gcode::Planner::kCapacity - motion_.Blocks()) + "," +
              std::to_string(kRxBufferSize - rx_.size());
     const double rate = moving ? motion_.Speed() * 60.0 : 0.0;
     const double speed = modal_.spindle == 5 ? 0.0 : spindleSpeed_;

@@ -16,11 +16,14 @@
 #include <string>
 #include <string_view>
 
-#include "Motion.h"
+#include "Interpreter.h"
+#include "Planner.h"
 
 namespace grblsim {
 
-enum class Dialect { Grbl09j, Grbl11h };
+using gcode::MachineLimits;
+using gcode::Vec3;
+using Dialect = gcode::Dialect;
 
 class GrblEngine {
 public:
@@ -96,7 +99,7 @@ private:
 
     Dialect dialect_;
     MachineLimits limits_;
-    Motion motion_;
+    gcode::Planner motion_;
     State state_ = State::Idle;
     std::string rx_;        // the receive buffer
     std::string line_;      // the line being collected from it
