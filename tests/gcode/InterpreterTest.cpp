@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -19,6 +20,20 @@ using gcode::Vec3;
 
 constexpr Dialect k09 = Dialect::Grbl09j;
 constexpr Dialect k11 = Dialect::Grbl11h;
+
+// Runs a test in a decimal-comma locale (generated on the test machines), restoring the old.
+class GermanLocale {
+public:
+    GermanLocale() : saved_(std::setlocale(LC_ALL, nullptr)) {
+        active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    }
+    ~GermanLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
+    bool Active() const { return active_; }
+
+private:
+    std::string saved_;
+    bool active_ = false;
+};
 
 // Runs the set-up blocks (each must be accepted), then the block under test.
 gcode::Result RunAfter(Interpreter& in, const std::vector<std::string>& setup,
@@ -243,6 +258,8 @@ TEST(Interpreter, KeepsOffsetsAcrossAResetButNotG92) {
 }
 
 TEST(Interpreter, ReadsNumbersAsTheFirmwareDoesInAnyLocale) {
+    const GermanLocale german;
+    ASSERT_TRUE(german.Active()) << "the de_DE.UTF-8 locale is not generated here";
     struct Num {
         const char* text;
         bool ok;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -15,6 +16,20 @@ namespace {
 using grblsim::Dialect;
 using grblsim::GrblEngine;
 using grblsim::Vec3;
+
+// Runs a test in a decimal-comma locale (generated on the test machines), restoring the old.
+class GermanLocale {
+public:
+    GermanLocale() : saved_(std::setlocale(LC_ALL, nullptr)) {
+        active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    }
+    ~GermanLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
+    bool Active() const { return active_; }
+
+private:
+    std::string saved_;
+    bool active_ = false;
+};
 
 struct Exchange {
     double at;  // machine seconds
@@ -348,6 +363,8 @@ std::string Stream(GrblEngine& engine, const std::vector<std::string>& lines, do
 // is accepted, the machine ends where the program leaves it, and it takes at least the time
 // its feeds allow.
 TEST(GrblEngine, RunsACamFileWithArcsToItsEnd) {
+    const GermanLocale german;  // every number read and written stays locale-free
+    ASSERT_TRUE(german.Active()) << "the de_DE.UTF-8 locale is not generated here";
     const std::vector<std::string> program = {
         "%", "(pocket)", "G21 G90 G17 G94 G54", "G10 L2 P1 X10 Y10 Z0", "M3 S10000", "G0 Z5",
         "G0 X0 Y0", "G1 Z-1 F120", "G2 X10 Y0 I5 J0 F600", "G3 X0 Y0 R5", "G2 X0 Y0 I5 J0",
