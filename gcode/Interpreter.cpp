@@ -15,6 +15,8 @@ constexpr double kArcAngularEpsilon = 5e-7;
 // Arc segments between two exact placements; the ones between are rotated on.
 constexpr int kArcCorrection = 12;
 constexpr std::size_t kMaxArcSegments = 65535;
+// The largest value the firmware's single-precision numbers hold.
+constexpr double kFloatMax = 3.4028234663852886e38;
 
 // Value words, as bits of a mask.
 enum Word : unsigned {
@@ -205,7 +207,12 @@ inline bool ReadNumberInline(std::string_view text, std::size_t& pos, double& va
     scale -= static_cast<int>(keepFrac);
     // At most eight digits: exact in a double, so one multiplication or division rounds once.
     double v = static_cast<double>(mantissa);
-    v = scale >= 0 ? v * kPowersOfTen[scale] : v / kPowersOfTen[-scale];
+    // Only the whole part can leave more places than the table has (a very long number).
+    v = scale < 0     ? v / kPowersOfTen[-scale]
+        : scale <= 22 ? v * kPowersOfTen[scale]
+                      : v * std::pow(10.0, scale);
+    // Beyond the firmware's float the number has no value: a bad number, not an infinity.
+    if (!(v <= kFloatMax)) return false;
     value = negative ? -v : v;
     pos = static_cast<std::size_t>(p - begin);
     return true;
