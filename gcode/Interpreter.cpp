@@ -148,7 +148,18 @@ std::string FormatNumber(double value, int decimals, bool pointAlways) {
     for (int i = 0; i < decimals; ++i)
         scale *= 10;
     const double magnitude = std::fabs(value);
-    const long long scaled = static_cast<long long>(magnitude * static_cast<double>(scale) + 0.5);
+    const double scaledMagnitude = magnitude * static_cast<double>(scale) + 0.5;
+    if (!(scaledMagnitude < 9e15)) {
+        // Too large for whole-number arithmetic (or not a number at all): the library's
+        // printer, which needs no rounding help at this size.
+        char buf[400];
+        const auto r =
+            std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+        std::string text(buf, r.ptr);
+        if (decimals == 0 && pointAlways) text += '.';
+        return text;
+    }
+    const long long scaled = static_cast<long long>(scaledMagnitude);
     std::string text = value < 0 && scaled != 0 ? "-" : "";
     AppendInt(text, scaled / scale);
     if (decimals > 0) {

@@ -292,6 +292,7 @@ TEST(Interpreter, ReadsNumbersAsTheFirmwareDoesInAnyLocale) {
     EXPECT_EQ(gcode::FormatNumber(-0.0004, 3), "0.000");
     EXPECT_EQ(gcode::FormatNumber(-1.2345, 3), "-1.235");
     EXPECT_EQ(gcode::FormatNumber(25.0, 0, true), "25.");
+    EXPECT_EQ(gcode::FormatNumber(1e20, 0), "100000000000000000000");  // beyond whole-number arithmetic
 }
 
 // A CAM-style file: rows map to segments, refused lines are listed with their row and produce
