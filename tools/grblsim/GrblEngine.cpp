@@ -216,7 +216,7 @@ void GrblEngine::ResetController(double now) {
     cancellingJog_ = false;
     pausing_ = false;
     probePhase_ = ProbePhase::Idle;
-    exitCheckModeAfterReply_ = false;
+    resetAfterReply_ = false;
     interp_.Reset();
     interp_.SetPosition(motion_.Position());
     spindle_ = 5;
@@ -449,10 +449,10 @@ void GrblEngine::WorkLines(double now) {
                 Reply(kLineOverflow);
             else
                 ExecuteLine(line, now);
-            if (exitCheckModeAfterReply_) {
-                // Leaving check mode resets the controller, as the firmware does.
-                exitCheckModeAfterReply_ = false;
-                state_ = State::Idle;
+            if (resetAfterReply_) {
+                // Leaving check mode and restoring defaults reset the controller once the line
+                // is answered, as the firmware does; an alarm outlives the reset.
+                resetAfterReply_ = false;
                 ResetController(now);
             }
             continue;
@@ -541,7 +541,7 @@ int GrblEngine::ExecuteSystem(const std::string& line) {
             case 'C':
                 if (state_ == State::Check) {
                     Message("Disabled");
-                    exitCheckModeAfterReply_ = true;
+                    resetAfterReply_ = true;
                 } else {
                     if (state_ != State::Idle) return kNotIdle;
                     state_ = State::Check;
@@ -595,7 +595,7 @@ int GrblEngine::ExecuteSystem(const std::string& line) {
             if (which == '#' || which == '*') interp_.ClearStoredOffsets();
             if (which == '*') startupLines_ = {};
             Message("Restoring defaults");
-            exitCheckModeAfterReply_ = true;  // the reset after the answer
+            resetAfterReply_ = true;  // the reset after the answer
             return kOk;
         }
         default:

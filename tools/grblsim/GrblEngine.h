@@ -149,7 +149,7 @@ private:
     int statusMask_ = 0;
     int wcoCounter_ = 0;
     int ovrCounter_ = 0;
-    bool exitCheckModeAfterReply_ = false;
+    bool resetAfterReply_ = false;  // $C leaving check mode, $RST
 };
 
 }  // namespace grblsim
