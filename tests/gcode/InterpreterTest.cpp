@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Estimate.h"
 #include "Interpreter.h"
 
 namespace {
@@ -292,7 +293,8 @@ TEST(Interpreter, ReadsNumbersAsTheFirmwareDoesInAnyLocale) {
     EXPECT_EQ(gcode::FormatNumber(-0.0004, 3), "0.000");
     EXPECT_EQ(gcode::FormatNumber(-1.2345, 3), "-1.235");
     EXPECT_EQ(gcode::FormatNumber(25.0, 0, true), "25.");
-    EXPECT_EQ(gcode::FormatNumber(1e20, 0), "100000000000000000000");  // beyond whole-number arithmetic
+    EXPECT_EQ(gcode::FormatNumber(1e20, 0),
+              "100000000000000000000"); // beyond whole-number arithmetic
 }
 
 // A CAM-style file: rows map to segments, refused lines are listed with their row and produce
@@ -323,6 +325,36 @@ TEST(Interpreter, RunsAFileIntoSegmentsWithTheirRows) {
     EXPECT_EQ(p.segments.back().row, 10u);
     EXPECT_EQ(p.segments.back().to, (Vec3{10, -5, 5}));
     EXPECT_EQ(p.segments[p.segments.size() - 2].kind, gcode::Segment::Dwell);
+}
+
+} // namespace
+
+namespace {
+
+// The estimate of single moves against the trapezoid and triangle formulas, and a dwell and a
+// second move on top.
+TEST(Estimate, FollowsTheTrapezoidOfEachMove) {
+    const gcode::MachineLimits limits; // 500 mm/min, 10 mm/s^2 on every axis
+    struct Case {
+        std::string text;
+        double seconds;
+    };
+    const std::vector<Case> cases = {
+        // 10 mm at 300 mm/min: 0.5 s ramps of 1.25 mm each, 7.5 mm at 5 mm/s.
+        {"G1 X10 F300", 0.5 + 0.5 + 7.5 / 5},
+        // 1 mm at 600 mm/min (capped at 500): a triangle, peak sqrt(10 * 1) mm/s.
+        {"G1 X1 F600", 2 * std::sqrt(10.0) / 10},
+        // A rapid runs at the maximum rate: 8.33 mm/s, ramps of 0.833 s and 3.47 mm each.
+        {"G0 X20",
+         2 * (500.0 / 60) / 10 + (20 - 2 * (500.0 / 60) * (500.0 / 60) / 20) / (500.0 / 60)},
+        // Back and forth: a reversal stops; and the dwell adds.
+        {"G1 X10 F300\nG4 P1.5\nG1 X0", 2 * (1.0 + 7.5 / 5) + 1.5},
+    };
+    for (const Case& c : cases) {
+        const gcode::Program p = gcode::InterpretText(c.text);
+        ASSERT_TRUE(p.errors.empty()) << c.text;
+        EXPECT_NEAR(gcode::EstimateSeconds(p.segments, limits), c.seconds, 1e-6) << c.text;
+    }
 }
 
 } // namespace
