@@ -1,10 +1,10 @@
-#include "Motion.h"
+#include "Planner.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-namespace grblsim {
+namespace gcode {
 
 namespace {
 
@@ -48,7 +48,7 @@ Profile PlanFrom(double v, double d, double a, double nominal, double exitWanted
 
 }  // namespace
 
-void Motion::Push(const Vec3& target, double feed, bool rapid) {
+void Planner::Push(const Vec3& target, double feed, bool rapid) {
     const Vec3 start = queue_.empty() ? Position() : queue_.back().target;
     Block b;
     b.target = target;
@@ -81,7 +81,7 @@ void Motion::Push(const Vec3& target, double feed, bool rapid) {
     Replan();
 }
 
-void Motion::Replan() {
+void Planner::Replan() {
     double next = 0;  // the last block ends standing
     for (auto it = queue_.rbegin(); it != queue_.rend(); ++it) {
         it->entry = std::min(it->maxEntry, std::sqrt(next * next + 2 * it->accel * it->length));
@@ -89,16 +89,16 @@ void Motion::Replan() {
     }
 }
 
-double Motion::ExitSpeed() const { return queue_.size() > 1 ? queue_[1].entry : 0.0; }
+double Planner::ExitSpeed() const { return queue_.size() > 1 ? queue_[1].entry : 0.0; }
 
-void Motion::FinishHead() {
+void Planner::FinishHead() {
     position_ = queue_.front().target;
     queue_.pop_front();
     done_ = 0;
     if (queue_.empty()) speed_ = 0;
 }
 
-double Motion::Step(double dt) {
+double Planner::Step(double dt) {
     // A block run to its end within rounding is done, also when no time passes.
     if (!queue_.empty() && queue_.front().length - done_ <= kTinyLength) {
         FinishHead();
@@ -167,7 +167,7 @@ double Motion::Step(double dt) {
     return std::min(used, dt);
 }
 
-double Motion::TimeToNextEvent() const {
+double Planner::TimeToNextEvent() const {
     if (queue_.empty()) return -1;
     const Block& b = queue_.front();
     const double a = b.accel;
@@ -183,7 +183,7 @@ double Motion::TimeToNextEvent() const {
     return p.tAccel + p.tCruise + p.tDecel;
 }
 
-void Motion::Abort() {
+void Planner::Abort() {
     position_ = Position();
     queue_.clear();
     done_ = 0;
@@ -191,7 +191,7 @@ void Motion::Abort() {
     holding_ = false;
 }
 
-Vec3 Motion::Position() const {
+Vec3 Planner::Position() const {
     if (queue_.empty()) return position_;
     Vec3 p = position_;
     const Block& b = queue_.front();
@@ -199,4 +199,4 @@ Vec3 Motion::Position() const {
     return p;
 }
 
-}  // namespace grblsim
+}  // namespace gcode

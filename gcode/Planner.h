@@ -1,6 +1,6 @@
 #pragma once
-// The motion side of the simulated controller: a look-ahead planner of straight blocks and
-// the machine that runs them in (machine) time with trapezoidal speed profiles, the way GRBL
+// GRBL's motion as a model: a look-ahead planner of straight blocks and the machine that runs
+// them in (machine) time with trapezoidal speed profiles, the way GRBL
 // plans them: junction speeds from the junction deviation, one reverse pass over the queue,
 // acceleration and rate limits taken per axis along the block's direction.
 
@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <deque>
 
-namespace grblsim {
+namespace gcode {
 
 using Vec3 = std::array<double, 3>;
 
@@ -18,14 +18,17 @@ struct MachineLimits {
     double junctionDeviation = 0.010;   // mm
 };
 
-class Motion {
+class Planner {
 public:
-    // GRBL's planner is a ring of 16 slots that keeps one free.
+    // GRBL's planner is a ring that keeps one slot free: 16 slots in 1.1h, 18 in 0.9j.
     static constexpr std::size_t kCapacity = 15;
+    static constexpr std::size_t kCapacity09 = 17;
 
-    explicit Motion(const MachineLimits* limits) : limits_(limits) {}
+    explicit Planner(const MachineLimits* limits, std::size_t capacity = kCapacity)
+        : limits_(limits), capacity_(capacity) {}
 
-    bool Full() const { return queue_.size() >= kCapacity; }
+    std::size_t Capacity() const { return capacity_; }
+    bool Full() const { return queue_.size() >= capacity_; }
     bool Empty() const { return queue_.empty(); }
     std::size_t Blocks() const { return queue_.size(); }
 
@@ -70,6 +73,7 @@ private:
     void FinishHead();
 
     const MachineLimits* limits_;
+    std::size_t capacity_;
     std::deque<Block> queue_;
     Vec3 position_{};   // where the head block started (or where the machine stands)
     double done_ = 0;   // distance run into the head block
@@ -77,4 +81,4 @@ private:
     bool holding_ = false;
 };
 
-}  // namespace grblsim
+}  // namespace gcode
