@@ -69,18 +69,19 @@ void TForm1::ApplyConnectionView() {
 
 // The port has opened. A board that resets on open is deaf in its boot loader for up to about
 // 2 s: "F100" and the poll wait for the controller's greeting, or for the wait to run out.
+// Other links hear of the open first, and the lamp lets pending events run there, so the
+// greeting may have been seen, or even answered, already: the state of a connection is reset
+// when the last one closes, never here.
 void TForm1::LinkOpened() {
-    ++openings_;
-    greeted_ = false;
-    lossReported_ = false;
     ApplyConnectionView();
-    // Already running only when the greeting came in the middle of the open: it stands.
-    if (!greetingTimer_->isActive()) greetingTimer_->start(kGreetingWaitMs);
+    if (!greeted_ && !greetingTimer_->isActive()) greetingTimer_->start(kGreetingWaitMs);
 }
 
 void TForm1::LinkClosed() {
     greetingTimer_->stop();  // a close during the wait cancels it
     greeted_ = false;
+    lossReported_ = false;
+    ++openings_;  // news of this connection that is still on its way is stale now
     ApplyConnectionView();
     if (OnLinkClosed) OnLinkClosed();
 }

@@ -228,7 +228,7 @@ private:
     // Connects, disconnects and link losses under way: a click that arrives meanwhile (the
     // lamp lets pending events run inside the port's open and close) is ignored.
     int transitions_ = 0;
-    // Counts opens, so news of a device gone is not applied to a later connection.
+    // Counts closes, so news of a device gone is not applied to a later connection.
     std::uint64_t openings_ = 0;
 };
 

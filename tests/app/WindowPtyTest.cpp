@@ -205,6 +205,31 @@ TEST_F(WindowPty, NothingIsWrittenUntilTheControllerGreetsOrTheWaitRunsOut) {
     }
 }
 
+// A greeting that is already waiting when the port opens is delivered in the middle of the
+// open, before the window has heard that the port is open: it counts all the same, once.
+TEST_F(WindowPty, AGreetingDeliveredWhileThePortOpensCountsOnce) {
+    auto owned = std::make_unique<device::FakeDevice>();
+    device::FakeDevice& fake = *owned;
+    form_->ComPort1->SetDevice(std::move(owned));
+    fake.InjectReceived(std::string(kGreeting) + "\r\n");
+    // The lamp hears of the open first and lets pending events run: here, until the greeting
+    // has been delivered and whatever it started has had its turn.
+    form_->ComLed1->OnChange = [&](TObject*, TLedState on) {
+        if (on != lsOn) return;
+        ServeQtUntil([&] { return MonitorLines().contains(kGreeting); });
+        ServeFor(50);
+    };
+    form_->btnComConnect->click();
+    form_->ComLed1->OnChange = nullptr;
+    ASSERT_TRUE(ServeQtUntil([&] { return form_->LinkPhase() == TLinkPhase::Ready; }));
+    ServeFor(kGreetingWaitMs + 500);  // past the wait, which must not send "F100" again
+    ExpectView(TLinkPhase::Ready);
+    const std::string written = fake.WrittenText();
+    EXPECT_EQ(written.substr(0, 5), "F100\r");
+    EXPECT_EQ(written.find_first_not_of('?', 5), std::string::npos) << written;
+    form_->btnComConnect->click();
+}
+
 // The device going away while connected, however it is first noticed: the link closes as
 // "Disconnect" closes it, the operator is told once, in plain words, and once the device is
 // back connecting again just works.
