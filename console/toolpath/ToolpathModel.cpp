@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <unordered_map>
 
 namespace toolpath {
 
@@ -14,29 +13,68 @@ constexpr double kCoarsestCells = 16;
 // A level that keeps more than this share of the level below it costs memory for nothing.
 constexpr double kWorthwhileShare = 0.8;
 
+// A level's grid may be this many pixels: where pieces are that dense the path reads as an
+// area, and each doubling halves the pieces drawn.
+constexpr double kPixelsPerCell = 2;
+
 constexpr std::uint64_t kPinnedFlag = std::uint64_t{1} << 63;
 
-struct EdgeKey {
-    std::uint64_t a, b;
-    bool rapid;
-    bool operator==(const EdgeKey&) const = default;
-};
+std::uint64_t Mix(std::uint64_t k) {
+    k ^= k >> 33;
+    k *= 0xFF51AFD7ED558CCDull;
+    k ^= k >> 33;
+    k *= 0xC4CEB9FE1A85EC53ull;
+    k ^= k >> 33;
+    return k;
+}
 
-struct EdgeKeyHash {
-    std::size_t operator()(const EdgeKey& k) const {
-        std::uint64_t h = k.a * 0x9E3779B97F4A7C15ull;
-        h ^= (k.b + 0x632BE59BD9B4E019ull + (h << 6) + (h >> 2)) * 0xBF58476D1CE4E5B9ull;
-        return static_cast<std::size_t>(h ^ (h >> 31) ^ (k.rapid ? 0x94D049BB133111EBull : 0));
+// An open-addressing table from a key of two words to an index: the levels are built from
+// millions of pieces, where a node-based map spends most of its time allocating.
+class IndexTable {
+public:
+    explicit IndexTable(std::size_t expected) {
+        std::size_t n = 16;
+        while (n < expected * 2) n *= 2;
+        slots_.assign(n, Slot{});
+        mask_ = n - 1;
     }
-};
+    // The index stored under the key, or `fresh` stored there now; `inserted` tells which.
+    std::uint32_t FindOrAdd(std::uint64_t a, std::uint64_t b, std::uint32_t fresh, bool& inserted) {
+        if (used_ * 2 >= slots_.size()) Grow();
+        std::size_t i = Mix(a ^ Mix(b)) & mask_;
+        while (slots_[i].value != kEmpty) {
+            if (slots_[i].a == a && slots_[i].b == b) {
+                inserted = false;
+                return slots_[i].value;
+            }
+            i = (i + 1) & mask_;
+        }
+        slots_[i] = Slot{a, b, fresh};
+        ++used_;
+        inserted = true;
+        return fresh;
+    }
 
-struct CellHash {
-    std::size_t operator()(std::uint64_t k) const {
-        k ^= k >> 33;
-        k *= 0xFF51AFD7ED558CCDull;
-        k ^= k >> 33;
-        return static_cast<std::size_t>(k);
+private:
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+    struct Slot {
+        std::uint64_t a = 0, b = 0;
+        std::uint32_t value = kEmpty;
+    };
+    void Grow() {
+        std::vector<Slot> old = std::move(slots_);
+        slots_.assign(old.size() * 2, Slot{});
+        mask_ = slots_.size() - 1;
+        for (const Slot& s : old) {
+            if (s.value == kEmpty) continue;
+            std::size_t i = Mix(s.a ^ Mix(s.b)) & mask_;
+            while (slots_[i].value != kEmpty) i = (i + 1) & mask_;
+            slots_[i] = s;
+        }
     }
+    std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+    std::size_t used_ = 0;
 };
 
 }  // namespace
@@ -113,26 +151,48 @@ std::vector<Edge> Coarsen(const std::vector<Edge>& source, double cell, const Ex
         return key;
     };
 
-    std::unordered_map<std::uint64_t, Point, CellHash> cellPoint;
-    std::unordered_map<EdgeKey, std::uint32_t, EdgeKeyHash> merged;
-    cellPoint.reserve(source.size() / 2 + 16);
-    merged.reserve(source.size() / 2 + 16);
-    auto pointOf = [&](std::uint64_t key, const Point& p) -> const Point& {
-        return cellPoint.try_emplace(key, p).first->second;
+    // Each cell's point, the first of the path's points that fell into it.
+    std::vector<Point> points;
+    IndexTable cells(source.size() / 2 + 16);
+    IndexTable merged(source.size() / 2 + 16);
+    auto pointOf = [&](std::uint64_t key, const Point& p) -> std::uint32_t {
+        bool inserted = false;
+        const auto fresh = static_cast<std::uint32_t>(points.size());
+        const std::uint32_t at = cells.FindOrAdd(key, 0, fresh, inserted);
+        if (inserted) points.push_back(p);
+        return at;
     };
 
+    // Most pieces start where the one before ended: its cell is known already.
+    Point lastEnd{};
+    std::uint64_t lastKey = 0;
+    std::uint32_t lastPoint = 0;
+    bool haveLast = false;
     for (const Edge& e : source) {
-        const std::uint64_t ka = keyOf(e.a);
+        const bool joined = haveLast && e.a == lastEnd;
+        const std::uint64_t ka = joined ? lastKey : keyOf(e.a);
         const std::uint64_t kb = keyOf(e.b);
-        if (ka == kb) continue;
-        const Point& pa = pointOf(ka, e.a);
-        const Point& pb = pointOf(kb, e.b);
-        const EdgeKey key{std::min(ka, kb), std::max(ka, kb), e.rapid};
-        const auto [it, fresh] = merged.try_emplace(key, static_cast<std::uint32_t>(out.size()));
+        if (ka == kb) {
+            // Within one cell: nothing to draw. The chain goes on from the same cell, unless
+            // the cell's point is not made yet.
+            if (joined) lastEnd = e.b;
+            else haveLast = false;
+            continue;
+        }
+        const std::uint32_t pa = joined ? lastPoint : pointOf(ka, e.a);
+        const std::uint32_t pb = pointOf(kb, e.b);
+        lastEnd = e.b;
+        lastKey = kb;
+        lastPoint = pb;
+        haveLast = true;
+        bool fresh = false;
+        const std::uint32_t at =
+            merged.FindOrAdd(std::min(ka, kb), std::max(ka, kb) << 1 | (e.rapid ? 1 : 0),
+                             static_cast<std::uint32_t>(out.size()), fresh);
         if (fresh) {
-            out.push_back(Edge{pa, pb, e.rowFirst, e.rowLast, e.rapid});
+            out.push_back(Edge{points[pa], points[pb], e.rowFirst, e.rowLast, e.rapid});
         } else {
-            Edge& m = out[it->second];
+            Edge& m = out[at];
             m.rowFirst = std::min(m.rowFirst, e.rowFirst);
             m.rowLast = std::max(m.rowLast, e.rowLast);
         }
@@ -145,14 +205,29 @@ Model::Model(std::vector<Edge> edges) {
     Level base;
     base.chunks = ChunksOf(edges, kChunkSize);
     base.edges = std::move(edges);
+    levels_.reserve(16);  // the references below stay valid while levels are added
     levels_.push_back(std::move(base));
 
     const double span = extents_.LargestSpan();
     if (!(span > 0)) return;
-    std::vector<Edge> source = levels_[0].edges;
-    std::size_t kept = source.size();
-    for (double cell = span / kFinestCells; cell <= span / kCoarsestCells; cell *= 2) {
-        std::vector<Edge> coarse = Coarsen(source, cell, extents_);
+    // Grids finer than half a typical piece merge next to nothing: start above them.
+    const std::vector<Edge>& all = levels_[0].edges;
+    std::vector<float> lengths;
+    const std::size_t stride = std::max<std::size_t>(1, all.size() / 4096);
+    for (std::size_t i = 0; i < all.size(); i += stride) {
+        float sum = 0;
+        for (int ax = 0; ax < 3; ++ax) sum += (all[i].b[ax] - all[i].a[ax]) * (all[i].b[ax] - all[i].a[ax]);
+        lengths.push_back(std::sqrt(sum));
+    }
+    std::nth_element(lengths.begin(), lengths.begin() + lengths.size() / 2, lengths.end());
+    double first = span / kFinestCells;
+    while (first * 2 < lengths[lengths.size() / 2]) first *= 2;
+
+    const std::vector<Edge>* source = &all;
+    std::vector<Edge> previous;
+    std::size_t kept = all.size();
+    for (double cell = first; cell <= span / kCoarsestCells; cell *= 2) {
+        std::vector<Edge> coarse = Coarsen(*source, cell, extents_);
         if (coarse.empty()) break;
         if (coarse.size() < kept * kWorthwhileShare) {
             Level level;
@@ -162,7 +237,8 @@ Model::Model(std::vector<Edge> edges) {
             kept = coarse.size();
             levels_.push_back(std::move(level));
         }
-        source = std::move(coarse);
+        previous = std::move(coarse);
+        source = &previous;
     }
 }
 
@@ -170,7 +246,7 @@ const Level& Model::LevelFor(double pixelMm) const {
     static const Level kNone;
     if (levels_.empty()) return kNone;
     for (auto it = levels_.rbegin(); it != levels_.rend(); ++it)
-        if (it->cell <= pixelMm) return *it;
+        if (it->cell <= kPixelsPerCell * pixelMm) return *it;
     return levels_.front();
 }
 

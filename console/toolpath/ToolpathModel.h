@@ -60,11 +60,11 @@ public:
     const Extents& Bounds() const { return extents_; }
     std::size_t Pieces() const { return levels_.empty() ? 0 : levels_[0].edges.size(); }
     const std::vector<Level>& Levels() const { return levels_; }
-    // The coarsest level whose grid is no larger than `pixelMm` (the length of one pixel in
-    // mm); level 0, the file itself, when even the finest grid is too coarse.
+    // The coarsest level whose grid is no larger than two pixels (`pixelMm`: the length of
+    // one pixel in mm); level 0, the file itself, when even the finest grid is too coarse.
     const Level& LevelFor(double pixelMm) const;
 
-    static constexpr std::uint32_t kChunkSize = 512;
+    static constexpr std::uint32_t kChunkSize = 64;
 
 private:
     Extents extents_;

@@ -15,6 +15,8 @@ constexpr double kFitMargin = 16;  // pixels around a fitted path
 // Antialiasing costs several times more per piece; a frame with this many pieces or more
 // draws them plain, where they are dense enough that it does not show.
 constexpr std::size_t kSmoothLimit = 20000;
+// Pieces that reach no further than this many pixels are set as pixels, not drawn as lines.
+constexpr float kDotReach = 3.0f;
 constexpr double kMinScale = 1e-3, kMaxScale = 1e5;  // pixels per mm
 
 double Radians(double degrees) { return degrees * std::numbers::pi / 180.0; }
@@ -144,32 +146,72 @@ std::size_t TToolpathView::Draw(QPainter& painter, QSize size) const {
         const double halfW = size.width() / 2.0, halfH = size.height() / 2.0;
         // Feeds and rapids still to come, then those done.
         std::array<std::vector<QLineF>, 4> lines;
+        const std::array<QRgb, 4> colours{kFeed, kRapid, kDoneFeed, kDoneRapid};
+        std::uint32_t* bits = nullptr;
+        std::size_t stride = 0, dots = 0;
+        const int w = size.width(), h = size.height();
         for (const toolpath::Chunk& c : level.chunks) {
             // The chunk's box on screen: its centre and half-size.
-            float m[3], h[3];
+            float m[3], hs[3];
             for (int ax = 0; ax < 3; ++ax) {
                 m[ax] = (c.lo[ax] + c.hi[ax]) / 2;
-                h[ax] = (c.hi[ax] - c.lo[ax]) / 2;
+                hs[ax] = (c.hi[ax] - c.lo[ax]) / 2;
             }
             const double cx = ox + ux * m[0] + uy * m[1] + uz * m[2];
             const double cy = oy + vx * m[0] + vy * m[1] + vz * m[2];
-            const double rx = std::fabs(ux) * h[0] + std::fabs(uy) * h[1] + std::fabs(uz) * h[2];
-            const double ry = std::fabs(vx) * h[0] + std::fabs(vy) * h[1] + std::fabs(vz) * h[2];
+            const double rx =
+                std::fabs(ux) * hs[0] + std::fabs(uy) * hs[1] + std::fabs(uz) * hs[2];
+            const double ry =
+                std::fabs(vx) * hs[0] + std::fabs(vy) * hs[1] + std::fabs(vz) * hs[2];
             if (std::fabs(cx - halfW) > halfW + rx + 2 || std::fabs(cy - halfH) > halfH + ry + 2)
                 continue;
             for (std::uint32_t i = c.begin; i < c.end; ++i) {
                 const toolpath::Edge& e = level.edges[i];
                 const std::size_t kind = (e.rapid ? 1 : 0) + (e.rowLast <= rowsDone_ ? 2 : 0);
-                lines[kind].emplace_back(ox + ux * e.a[0] + uy * e.a[1] + uz * e.a[2],
-                                         oy + vx * e.a[0] + vy * e.a[1] + vz * e.a[2],
-                                         ox + ux * e.b[0] + uy * e.b[1] + uz * e.b[2],
-                                         oy + vx * e.b[0] + vy * e.b[1] + vz * e.b[2]);
+                const float x0 = float(ox) + ux * e.a[0] + uy * e.a[1] + uz * e.a[2];
+                const float y0 = float(oy) + vx * e.a[0] + vy * e.a[1] + vz * e.a[2];
+                const float x1 = float(ox) + ux * e.b[0] + uy * e.b[1] + uz * e.b[2];
+                const float y1 = float(oy) + vx * e.b[0] + vy * e.b[1] + vz * e.b[2];
+                const float reach = std::max(std::fabs(x1 - x0), std::fabs(y1 - y0));
+                if (reach > kDotReach) {
+                    lines[kind].emplace_back(x0, y0, x1, y1);
+                    continue;
+                }
+                if (!bits) {
+                    if (dots_.size() != size)
+                        dots_ = QImage(size, QImage::Format_ARGB32_Premultiplied);
+                    dots_.fill(Qt::transparent);
+                    bits = reinterpret_cast<std::uint32_t*>(dots_.bits());
+                    stride = static_cast<std::size_t>(dots_.bytesPerLine()) / 4;
+                }
+                ++dots;
+                // Both ends and the pixels between them (a piece reaches three at most).
+                const QRgb colour = colours[kind];
+                auto set = [&](float x, float y) {
+                    // Shifted before the cast, so that it rounds down left of the frame too.
+                    const int px = int(x + 4096.0f) - 4096, py = int(y + 4096.0f) - 4096;
+                    if (unsigned(px) < unsigned(w) && unsigned(py) < unsigned(h))
+                        bits[std::size_t(py) * stride + std::size_t(px)] = colour;
+                };
+                set(x0, y0);
+                set(x1, y1);
+                if (reach > 1.0f) {
+                    set((2 * x0 + x1) / 3, (2 * y0 + y1) / 3);
+                    set((x0 + 2 * x1) / 3, (y0 + 2 * y1) / 3);
+                }
             }
         }
-        for (const auto& l : lines) drawn += l.size();
-        painter.setRenderHint(QPainter::Antialiasing, drawn < kSmoothLimit);
-        const std::array<QRgb, 4> colours{kFeed, kRapid, kDoneFeed, kDoneRapid};
-        for (std::size_t kind : {1, 0, 3, 2}) {
+        drawn += dots;
+        std::size_t lineCount = 0;
+        for (const auto& l : lines) lineCount += l.size();
+        drawn += lineCount;
+        painter.setRenderHint(QPainter::Antialiasing, lineCount < kSmoothLimit);
+        // Rapids under the cuts, what is done over what is to come.
+        for (std::size_t kind : {1, 3, 4, 0, 2}) {
+            if (kind == 4) {
+                if (bits) painter.drawImage(0, 0, dots_);
+                continue;
+            }
             if (lines[kind].empty()) continue;
             QPen pen(QColor::fromRgb(colours[kind]));
             pen.setCosmetic(true);

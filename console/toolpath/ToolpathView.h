@@ -5,6 +5,7 @@
 // oblique one that turns; the wheel zooms about the cursor, dragging pans, a right drag (or
 // Ctrl with the left button) turns.
 
+#include <QImage>
 #include <QPointF>
 #include <QWidget>
 #include <array>
@@ -74,5 +75,8 @@ private:
     QPointF centre_;              // view (u, v) at the widget's centre, mm
     bool fitted_ = false;         // until the user zooms or pans, a resize fits again
     QPointF lastMouse_;
+    // Pieces a pixel or two long are set straight into this picture: drawing each as a line
+    // costs far more and shows nothing more.
+    mutable QImage dots_;
     enum class Drag { None, Pan, Turn } drag_ = Drag::None;
 };

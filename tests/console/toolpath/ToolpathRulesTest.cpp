@@ -193,8 +193,8 @@ TEST(ToolpathModel, EveryLevelKeepsTheExtentAndTheRows) {
     }
     // Each level is chosen only once a pixel is as large as its grid.
     for (std::size_t i = 1; i < levels.size(); ++i) {
-        EXPECT_EQ(&model.LevelFor(levels[i].cell), &levels[i]);
-        EXPECT_NE(&model.LevelFor(levels[i].cell * 0.99), &levels[i]);
+        EXPECT_EQ(&model.LevelFor(levels[i].cell / 2), &levels[i]);
+        EXPECT_NE(&model.LevelFor(levels[i].cell / 2 * 0.99), &levels[i]);
     }
     EXPECT_EQ(&model.LevelFor(0.0), &levels[0]);
 }
