@@ -57,9 +57,9 @@ enum Status : int {
     kG43DynamicAxisError = 37,
 };
 
-// The text a version writes after "error:" for a status ("error: Line overflow" in 0.9j,
-// "error:11" in 1.1h).
-std::string ErrorReply(Dialect dialect, int status);
+// The reply line (without CR LF) a version writes for a status: "ok", "error: Line overflow"
+// in 0.9j, "error:11" in 1.1h.
+std::string StatusReply(Dialect dialect, int status);
 
 // Motion modes, numbered as the G-code that selects them (G38.2 as 382, G80 as 80).
 enum class MotionMode : int {
@@ -173,7 +173,7 @@ public:
     Vec3 WorkOffset() const;
 
     // The "$G" line (without CR LF) and the "$#" lines (each with CR LF), as each version writes
-    // them. `programFlow`: 0.9j shows the program flow word of the block running.
+    // them.
     std::string ParserStateReport() const;
     std::string ParametersReport() const;
 
@@ -192,8 +192,17 @@ private:
 // Returns false when what is left does not fit the controller's line buffer (79 characters).
 bool CleanLine(std::string_view raw, std::string& out);
 
-// The firmware's number printer: `decimals` places, rounded half away from zero; locale-free.
-std::string FormatNumber(double value, int decimals);
+// The controller's line buffer: a line keeps at most one character less.
+constexpr std::size_t kLineBufferSize = 80;
+
+// The firmware's number printer: `decimals` places, rounded half away from zero, locale-free.
+// `pointAlways`: 0.9j writes the point even without decimals ("F0.").
+std::string FormatNumber(double value, int decimals, bool pointAlways = false);
+
+// The firmware's number reader at `pos` of `text`: an optional sign, digits with at most one
+// point, no exponent; digits beyond the eighth are dropped (their places kept). Advances `pos`
+// past the number; false (and `pos` unchanged) when there is no digit.
+bool ReadNumber(std::string_view text, std::size_t& pos, double& value);
 
 // A file run through the interpreter, for drawing it and estimating its time.
 struct Segment {

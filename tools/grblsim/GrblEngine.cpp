@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
+#include <charconv>
 #include <map>
 #include <optional>
 
@@ -13,102 +13,25 @@ namespace {
 
 constexpr char kReset = 0x18;
 constexpr unsigned char kJogCancel = 0x85;
-constexpr double kMmPerInch = 25.4;
+// The firmware waits this long after an alarm before it starts again (machine seconds).
+constexpr double kAlarmPause = 0.5;
 
-// Status codes shared by both versions; 0.9j spells most of them out.
-enum Status {
-    kOk = 0,
-    kExpectedCommandLetter = 1,
-    kBadNumberFormat = 2,
-    kInvalidStatement = 3,
-    kNegativeValue = 4,
-    kSettingDisabled = 5,
-    kStepPulseMin = 6,
-    kNotIdle = 8,
-    kGcodeLock = 9,  // in alarm (and in 1.1 while jogging)
-    kLineOverflow = 11,
-    kInvalidJogCommand = 16,
-    kUnsupportedCommand = 20,
-    kModalGroupViolation = 21,
-    kUndefinedFeedRate = 22,
-    kCommandValueNotInteger = 23,
-    kAxisCommandConflict = 24,
-    kWordRepeated = 25,
-    kNoAxisWords = 26,
-    kValueWordMissing = 28,
-    kG53MotionMode = 30,
-    kAxisWordsUnused = 31,
-    kUnusedWords = 36,
-};
+using namespace gcode;  // the status numbers
 
-std::string ErrorText09(int status) {
-    switch (status) {
-        case kExpectedCommandLetter: return "Expected command letter";
-        case kBadNumberFormat: return "Bad number format";
-        case kInvalidStatement: return "Invalid statement";
-        case kNegativeValue: return "Value < 0";
-        case kSettingDisabled: return "Setting disabled";
-        case kStepPulseMin: return "Value < 3 usec";
-        case kNotIdle: return "Not idle";
-        case kGcodeLock: return "Alarm lock";
-        case kLineOverflow: return "Line overflow";
-        case kUnsupportedCommand: return "Unsupported command";
-        case kModalGroupViolation: return "Modal group violation";
-        case kUndefinedFeedRate: return "Undefined feed rate";
-        default: return "Invalid gcode ID:" + std::to_string(status);
-    }
+std::string Number(double value, int decimals, bool pointAlways) {
+    return FormatNumber(value, decimals, pointAlways);
 }
 
-// The firmware's number printer: rounds half up on the magnitude; 0.9j always prints the
-// decimal point, even without decimals ("F0."), 1.1 only when there are decimals.
-std::string Number(double value, int decimals, bool pointAlways) {
-    std::string sign = value < 0 ? "-" : "";
-    double n = std::fabs(value);
-    const double scale = std::pow(10.0, decimals);
-    const long long scaled = static_cast<long long>(n * scale + 0.5);
-    const long long whole = scaled / static_cast<long long>(scale);
-    std::string text = sign + std::to_string(whole);
-    if (decimals > 0) {
-        std::string frac = std::to_string(scaled % static_cast<long long>(scale));
-        text += "." + std::string(static_cast<std::size_t>(decimals) - frac.size(), '0') + frac;
-    } else if (pointAlways) {
-        text += ".";
-    }
-    return text;
+std::string Int(long long value) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, r.ptr);
 }
 
 std::string Binary8(int value) {
     std::string bits;
     for (int bit = 7; bit >= 0; --bit) bits += (value >> bit) & 1 ? '1' : '0';
     return bits;
-}
-
-// The firmware's read_float: an optional sign, digits with at most one point, no exponent.
-std::optional<double> ReadNumber(const std::string& s, std::size_t& pos) {
-    std::size_t i = pos;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
-    double value = 0, scale = 1;
-    bool digits = false, point = false;
-    for (; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c >= '0' && c <= '9') {
-            digits = true;
-            if (point) {
-                scale /= 10;
-                value += (c - '0') * scale;
-            } else {
-                value = value * 10 + (c - '0');
-            }
-        } else if (c == '.' && !point) {
-            point = true;
-        } else {
-            break;
-        }
-    }
-    if (!digits) return std::nullopt;
-    pos = i;
-    return negative ? -value : value;
 }
 
 struct SettingInfo {
@@ -151,24 +74,41 @@ constexpr double kAxisDefaults[] = {250, 500, 10, 200};
 
 }  // namespace
 
-GrblEngine::GrblEngine(Dialect dialect) : dialect_(dialect), motion_(&limits_) {
-    auto& s = settings_;
+GrblEngine::GrblEngine(Dialect dialect)
+    : dialect_(dialect),
+      motion_(&limits_, dialect == Dialect::Grbl09j ? gcode::Planner::kCapacity09
+                                                     : gcode::Planner::kCapacity),
+      interp_(dialect) {
+    RestoreDefaultSettings();
+}
+
+void GrblEngine::RestoreDefaultSettings() {
+    settings_.clear();
     for (const SettingInfo& info : kSettings) {
         if (dialect_ == Dialect::Grbl09j && info.text09[0] == '\0') continue;
-        s[info.number] = dialect_ == Dialect::Grbl09j ? info.default09 : info.default11;
+        ApplySetting(info.number, dialect_ == Dialect::Grbl09j ? info.default09 : info.default11);
     }
     for (int group = 0; group < 4; ++group)
-        for (int axis = 0; axis < 3; ++axis) s[100 + 10 * group + axis] = kAxisDefaults[group];
-    statusMask_ = static_cast<int>(s[10]);
-    for (std::size_t i = 0; i < 3; ++i) {
-        limits_.maxRate[i] = s[110 + static_cast<int>(i)];
-        limits_.accel[i] = s[120 + static_cast<int>(i)];
-    }
-    limits_.junctionDeviation = s[11];
+        for (int axis = 0; axis < 3; ++axis) ApplySetting(100 + 10 * group + axis, kAxisDefaults[group]);
+}
+
+void GrblEngine::ApplySetting(int n, double value) {
+    settings_[n] = value;
+    if (n == 10) statusMask_ = static_cast<int>(value);
+    if (n == 11) limits_.junctionDeviation = value;
+    if (n == 12) interp_.Settings().arcTolerance = value;
+    if (n >= 110 && n <= 112) limits_.maxRate[static_cast<std::size_t>(n - 110)] = value;
+    if (n >= 120 && n <= 122) limits_.accel[static_cast<std::size_t>(n - 120)] = value;
 }
 
 void GrblEngine::Boot(double now) {
     lastTime_ = std::max(lastTime_, now);
+    // Power-up: nothing moves, the position counts from here, no alarm is pending.
+    motion_.Abort();
+    motion_.SetPosition({});
+    state_ = State::Idle;
+    bootAt_ = -1;
+    interp_.SetProbeResult({}, false);
     ResetController(now);
 }
 
@@ -183,10 +123,12 @@ std::string GrblEngine::TakeOutput() {
 
 void GrblEngine::Receive(std::string_view bytes, double now) {
     Advance(now);
+    if (bootAt_ >= 0) return;  // still pausing after an alarm: the board takes nothing
     for (const char c : bytes) {
         const auto u = static_cast<unsigned char>(c);
         if (c == '?' || c == '!' || c == '~' || c == kReset) {
             RealTime(c, now);
+            if (bootAt_ >= 0) return;
         } else if (u > 0x7F && dialect_ == Dialect::Grbl11h) {
             ExtendedRealTime(u);
         } else if (rx_.size() < kRxBufferSize) {
@@ -212,7 +154,12 @@ void GrblEngine::RealTime(char c, double now) {
         case '~':
             if (state_ == State::Hold) {
                 motion_.Resume();
+                // Cycle start ends a program pause: its line is answered.
+                if (pausing_ && !steps_.empty() && steps_.front().kind == Step::Pause)
+                    steps_.pop_front();
+                pausing_ = false;
                 state_ = motion_.Empty() ? State::Idle : State::Run;
+                FinishPending(now);
                 WorkLines(now);
             }
             break;
@@ -236,13 +183,26 @@ void GrblEngine::CancelJog() {
     SyncStateWithMotion();  // a jog that has not started yet ends at once
 }
 
+void GrblEngine::Alarm(int code) {
+    state_ = State::Alarm;
+    if (dialect_ == Dialect::Grbl11h) {
+        out_ += "ALARM:" + Int(code) + "\r\n";
+        return;
+    }
+    static const char* const texts[] = {"", "Hard limit", "Soft limit", "Abort during cycle",
+                                        "Probe fail", "Probe fail"};
+    out_ += std::string("ALARM: ") + texts[code] + "\r\n";
+}
+
 void GrblEngine::ResetController(double now) {
-    // A reset while the machine moves loses its position: the firmware raises an alarm.
+    // A reset while the machine moves loses its position: the firmware raises an alarm, and
+    // pauses before it starts again.
     const bool moving = state_ == State::Run || state_ == State::Jog ||
                         (state_ == State::Hold && motion_.Speed() > 0);
+    lastTime_ = std::max(lastTime_, now);
     if (moving) {
-        out_ += dialect_ == Dialect::Grbl09j ? "ALARM: Abort during cycle\r\n" : "ALARM:3\r\n";
-        state_ = State::Alarm;
+        Alarm(3);
+        bootAt_ = lastTime_ + kAlarmPause;
     } else if (state_ != State::Alarm) {
         state_ = State::Idle;
     }
@@ -251,26 +211,52 @@ void GrblEngine::ResetController(double now) {
     line_.clear();
     lineOverflow_ = inComment_ = inSemicolon_ = false;
     steps_.clear();
+    replyOwed_ = false;
     dwelling_ = false;
     cancellingJog_ = false;
+    pausing_ = false;
+    probePhase_ = ProbePhase::Idle;
     exitCheckModeAfterReply_ = false;
-    modal_ = Modal{};
-    feed_ = 0;
+    interp_.Reset();
+    interp_.SetPosition(motion_.Position());
+    spindle_ = 5;
     spindleSpeed_ = 0;
-    g92Offset_ = {};
-    parserPosition_ = motion_.Position();
+    flood_ = mist_ = false;
     wcoCounter_ = ovrCounter_ = 0;
-    lastTime_ = std::max(lastTime_, now);
+    if (bootAt_ < 0) FinishBoot();
+}
+
+void GrblEngine::FinishBoot() {
+    bootAt_ = -1;
     out_ += "\r\nGrbl ";
     out_ += dialect_ == Dialect::Grbl09j ? "0.9j" : "1.1h";
     out_ += " ['$' for help]\r\n";
-    if (state_ == State::Alarm) Message("'$H'|'$X' to unlock");
+    if (state_ == State::Alarm)
+        Message("'$H'|'$X' to unlock");
+    else
+        RunStartupLines();
+}
+
+void GrblEngine::RunStartupLines() {
+    for (const std::string& line : startupLines_) {
+        if (line.empty()) continue;
+        const int status = ExecuteGcode(line, false);
+        const std::string reply = StatusReply(dialect_, status);
+        // 1.1h frames the line and its answer; 0.9j writes them one after the other.
+        out_ += dialect_ == Dialect::Grbl11h ? ">" + line + ":" + reply + "\r\n" : line + reply + "\r\n";
+    }
+    FinishPending(lastTime_);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Time
 
 void GrblEngine::Advance(double now) {
+    if (bootAt_ >= 0) {
+        if (now < bootAt_) return;
+        lastTime_ = std::max(lastTime_, bootAt_);
+        FinishBoot();
+    }
     // Block by block, so that a line waiting for the planner is taken as soon as a block ends
     // and the machine runs on without a stop. An event counts as due when its time does not
     // lie after `now` in floating point, so rounding can never leave one pending forever.
@@ -293,6 +279,7 @@ void GrblEngine::Advance(double now) {
 }
 
 double GrblEngine::NextEvent() const {
+    if (bootAt_ >= 0) return bootAt_;
     double next = -1;
     const double t = motion_.TimeToNextEvent();
     if (t >= 0) next = lastTime_ + t;
@@ -308,11 +295,12 @@ void GrblEngine::SyncStateWithMotion() {
         // planner is answered but not run.
         if (cancellingJog_) {
             motion_.Abort();
-            parserPosition_ = motion_.Position();
+            interp_.SetPosition(motion_.Position());
             cancellingJog_ = false;
             if (!steps_.empty()) {
                 steps_.clear();
-                Reply(kOk);
+                if (replyOwed_) Reply(kOk);
+                replyOwed_ = false;
             }
         }
         state_ = State::Idle;
@@ -320,8 +308,78 @@ void GrblEngine::SyncStateWithMotion() {
     if (state_ == State::Idle && !motion_.Empty() && !motion_.Holding()) state_ = State::Run;
 }
 
+bool GrblEngine::ProbeStep(const Step& s) {
+    const auto touching = [&](double z) { return hasSurface_ && z <= surfaceZ_; };
+    switch (probePhase_) {
+        case ProbePhase::Idle: {
+            // The probe starts from a standing machine, and not already where it would stop.
+            if (!motion_.Empty()) return false;
+            const Vec3 from = motion_.Position();
+            if (touching(from[2]) != s.probeAway) {
+                Alarm(4);
+                interp_.SetPosition(from);
+                steps_.clear();
+                return true;
+            }
+            // Where the probe meets the surface (or leaves it): the move is split there into
+            // two blocks in one line, which the planner runs exactly as the one move.
+            double t = -1;
+            const double dz = s.target[2] - from[2];
+            if (hasSurface_ && dz != 0) {
+                const bool crosses = s.probeAway ? s.target[2] > surfaceZ_ : s.target[2] <= surfaceZ_;
+                if (crosses) t = (surfaceZ_ - from[2]) / dz;
+            }
+            if (t > 0 && t <= 1) {
+                for (std::size_t i = 0; i < 3; ++i)
+                    probeTrigger_[i] = from[i] + t * (s.target[i] - from[i]);
+                motion_.Push(probeTrigger_, s.value, false);
+                if (t < 1) motion_.Push(s.target, s.value, false);
+                probePhase_ = ProbePhase::Approach;
+            } else {
+                motion_.Push(s.target, s.value, false);
+                probePhase_ = ProbePhase::Open;
+            }
+            SyncStateWithMotion();
+            return false;
+        }
+        case ProbePhase::Approach: {
+            // The first block ends at the contact: from there the machine stops as a feed hold
+            // stops, and the rest of the move is dropped.
+            const bool atContact = motion_.Empty() ||
+                                   (motion_.Blocks() == 1 && motion_.Position() == probeTrigger_);
+            if (!atContact) return false;
+            interp_.SetProbeResult(probeTrigger_, true);
+            motion_.Hold();
+            probePhase_ = ProbePhase::Stopping;
+            [[fallthrough]];
+        }
+        case ProbePhase::Stopping:
+            if (!motion_.Empty() && motion_.Speed() > 0) return false;
+            motion_.Abort();
+            interp_.SetPosition(motion_.Position());
+            probePhase_ = ProbePhase::Idle;
+            SyncStateWithMotion();
+            break;
+        case ProbePhase::Open:
+            if (!motion_.Empty()) return false;
+            probePhase_ = ProbePhase::Idle;
+            // Nothing touched: the machine stands at the end of the move.
+            if (s.probeNoError) {
+                interp_.SetProbeResult(motion_.Position(), false);
+            } else {
+                interp_.SetProbeResult(interp_.GetOffsets().probe, false);
+                Alarm(5);
+                steps_.erase(steps_.begin() + 1, steps_.end());
+            }
+            break;
+    }
+    const gcode::Offsets& o = interp_.GetOffsets();
+    out_ += "[PRB:" + Axes(o.probe) + (o.probeSucceeded ? ":1]\r\n" : ":0]\r\n");
+    return true;
+}
+
 void GrblEngine::FinishPending(double now) {
-    if (steps_.empty()) return;
+    if (steps_.empty() && !replyOwed_) return;
     while (!steps_.empty()) {
         const Step& s = steps_.front();
         if (s.kind == Step::Move || s.kind == Step::Jog) {
@@ -329,6 +387,9 @@ void GrblEngine::FinishPending(double now) {
             motion_.Push(s.target, s.value, s.rapid);
             if (s.kind == Step::Jog && state_ == State::Idle) state_ = State::Jog;
             SyncStateWithMotion();
+        } else if (s.kind == Step::Probe) {
+            if (!ProbeStep(s)) return;
+            if (steps_.empty()) break;  // refused at the start: nothing more of the line runs
         } else {
             // Everything else happens with the machine standing.
             if (!motion_.Empty()) return;
@@ -339,17 +400,29 @@ void GrblEngine::FinishPending(double now) {
                 }
                 if (now < dwellEnd_) return;
                 dwelling_ = false;
-            } else if (s.kind == Step::Spindle) {
-                modal_.spindle = static_cast<int>(s.value);
+            } else if (s.kind == Step::Sync) {
+                spindle_ = s.spindle;
+                spindleSpeed_ = s.spindleSpeed;
+                flood_ = s.flood;
+                mist_ = s.mist;
+            } else if (s.kind == Step::Pause) {
+                // A program pause is a feed hold that only cycle start ends.
+                if (!pausing_) {
+                    pausing_ = true;
+                    motion_.Hold();
+                    state_ = State::Hold;
+                }
+                return;
             } else {
-                modal_.spindle = 5;
-                modal_.coolant = false;
+                spindle_ = 5;
+                flood_ = mist_ = false;
                 Message("Pgm End");
             }
         }
         steps_.pop_front();
     }
-    Reply(kOk);
+    if (replyOwed_) Reply(kOk);
+    replyOwed_ = false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -357,10 +430,13 @@ void GrblEngine::FinishPending(double now) {
 
 void GrblEngine::WorkLines(double now) {
     // The firmware's line reader: drops spaces and control characters, comments in ( ) and
-    // after ;, upper-cases letters, and counts what is left against its line buffer. While a
-    // jog is being cancelled the next line waits until the machine stands.
+    // after ;, upper-cases letters, and counts what is left against its line buffer. 1.1h
+    // answers a line too long once at its end; 0.9j answers at once and reads the rest of it
+    // as a line of its own. While a jog is being cancelled the next line waits until the
+    // machine stands.
+    const bool v09 = dialect_ == Dialect::Grbl09j;
     std::size_t used = 0;
-    while (steps_.empty() && !cancellingJog_ && used < rx_.size()) {
+    while (steps_.empty() && !cancellingJog_ && bootAt_ < 0 && used < rx_.size()) {
         const char c = rx_[used++];
         if (c == '\n' || c == '\r') {
             std::string line;
@@ -383,15 +459,24 @@ void GrblEngine::WorkLines(double now) {
         }
         if (inComment_) {
             if (c == ')') inComment_ = false;
-        } else if (inSemicolon_) {
+        } else if (inSemicolon_ || lineOverflow_) {
         } else if (static_cast<unsigned char>(c) <= ' ') {
         } else if (c == '/') {
         } else if (c == '(') {
             inComment_ = true;
         } else if (c == ';') {
-            inSemicolon_ = true;
+            // 0.9j ends a ';' comment at ')' as well.
+            if (v09)
+                inComment_ = true;
+            else
+                inSemicolon_ = true;
         } else if (line_.size() >= kLineBufferSize - 1) {
-            lineOverflow_ = true;
+            if (v09) {
+                Reply(kLineOverflow);
+                line_.clear();
+            } else {
+                lineOverflow_ = true;
+            }
         } else {
             line_ += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
@@ -406,15 +491,17 @@ void GrblEngine::ExecuteLine(const std::string& line, double now) {
         if (line[0] == '$')
             status = ExecuteSystem(line);
         else if (state_ == State::Alarm || state_ == State::Jog)
-            status = kGcodeLock;
+            status = kSystemLocked;
         else
             status = ExecuteGcode(line, false);
     }
     // A line that queued work is answered once that work has been taken on.
-    if (status != kOk || steps_.empty())
+    if (status != kOk || steps_.empty()) {
         Reply(status);
-    else
+    } else {
+        replyOwed_ = true;
         FinishPending(now);
+    }
 }
 
 int GrblEngine::ExecuteSystem(const std::string& line) {
@@ -449,7 +536,7 @@ int GrblEngine::ExecuteSystem(const std::string& line) {
                 ReportSettings();
                 break;
             case 'G':
-                ReportParserState();
+                out_ += interp_.ParserStateReport() + "\r\n";
                 break;
             case 'C':
                 if (state_ == State::Check) {
@@ -474,7 +561,7 @@ int GrblEngine::ExecuteSystem(const std::string& line) {
     switch (what) {
         case '#':
             if (line.size() != 2) return kInvalidStatement;
-            ReportParameters();
+            out_ += interp_.ParametersReport();
             return kOk;
         case 'H':
             if (line.size() != 2) return kInvalidStatement;
@@ -486,203 +573,114 @@ int GrblEngine::ExecuteSystem(const std::string& line) {
         case 'N':
             if (line.size() == 2) {
                 for (std::size_t i = 0; i < startupLines_.size(); ++i)
-                    out_ += "$N" + std::to_string(i) + "=" + startupLines_[i] + "\r\n";
+                    out_ += "$N" + Int(static_cast<long long>(i)) + "=" + startupLines_[i] + "\r\n";
                 return kOk;
             }
             if (line.size() >= 4 && (line[2] == '0' || line[2] == '1') && line[3] == '=') {
-                startupLines_[static_cast<std::size_t>(line[2] - '0')] = line.substr(4);
-                return kOk;
+                // The block is run once to check it, and stored only when it is accepted.
+                if (state_ != State::Idle) return kNotIdle;
+                const std::string block = line.substr(4);
+                const int status = block.empty() ? kOk : ExecuteGcode(block, false);
+                if (status == kOk) startupLines_[static_cast<std::size_t>(line[2] - '0')] = block;
+                return status;
             }
             return kInvalidStatement;
+        case 'R': {
+            // $RST=$ restores the settings, $RST=# clears the stored offsets, $RST=* both and
+            // the startup lines; the controller then resets.
+            if (line.size() != 6 || line.compare(0, 5, "$RST=") != 0) return kInvalidStatement;
+            const char which = line[5];
+            if (which != '$' && which != '#' && which != '*') return kInvalidStatement;
+            if (which == '$' || which == '*') RestoreDefaultSettings();
+            if (which == '#' || which == '*') interp_.ClearStoredOffsets();
+            if (which == '*') startupLines_ = {};
+            Message("Restoring defaults");
+            exitCheckModeAfterReply_ = true;  // the reset after the answer
+            return kOk;
+        }
         default:
             break;
     }
     // $n=value
     std::size_t pos = 1;
-    const auto number = ReadNumber(line, pos);
-    if (!number) return kBadNumberFormat;
+    double number = 0, value = 0;
+    if (!ReadNumber(line, pos, number)) return kBadNumberFormat;
     if (pos >= line.size() || line[pos] != '=') return kInvalidStatement;
     ++pos;
-    const auto value = ReadNumber(line, pos);
-    if (!value || pos != line.size()) return kBadNumberFormat;
-    const int n = static_cast<int>(*number);
-    if (*number != n || settings.find(n) == settings.end()) return kInvalidStatement;
-    if (*value < 0) return kNegativeValue;
-    if (n == 0 && *value < 3) return kStepPulseMin;
-    settings[n] = *value;
-    if (n == 10) statusMask_ = static_cast<int>(*value);
-    if (n == 11) limits_.junctionDeviation = *value;
-    if (n >= 110 && n <= 112) limits_.maxRate[static_cast<std::size_t>(n - 110)] = *value;
-    if (n >= 120 && n <= 122) limits_.accel[static_cast<std::size_t>(n - 120)] = *value;
+    if (!ReadNumber(line, pos, value) || pos != line.size()) return kBadNumberFormat;
+    const int n = static_cast<int>(number);
+    if (number != n || settings.find(n) == settings.end()) return kInvalidStatement;
+    if (value < 0) return kNegativeValue;
+    if (n == 0 && value < 3) return kStepPulseMin;
+    ApplySetting(n, value);
     return kOk;
 }
 
 int GrblEngine::ExecuteGcode(const std::string& line, bool jog) {
-    // Words of one block; a jog's block follows its prefix.
-    std::optional<int> motion, distance, units, nonModal, spindle, flow, coordSystem, plane,
-        coolant, feedMode;
-    std::map<char, double> values;
-    std::size_t pos = jog ? 3 : 0;
-    while (pos < line.size()) {
-        const char letter = line[pos++];
-        if (letter < 'A' || letter > 'Z') return kExpectedCommandLetter;
-        const auto value = ReadNumber(line, pos);
-        if (!value) return kBadNumberFormat;
-        if (letter == 'G' || letter == 'M') {
-            const int whole = static_cast<int>(std::trunc(*value));
-            const int mantissa = static_cast<int>(std::lround(100 * (*value - whole)));
-            auto set = [](std::optional<int>& group, int code) {
-                if (group) return false;
-                group = code;
-                return true;
-            };
-            bool fresh = true;
-            if (letter == 'G') {
-                if (mantissa != 0 && !(whole == 92 && mantissa == 10)) return kUnsupportedCommand;
-                switch (whole) {
-                    case 0: case 1: case 80: fresh = set(motion, whole); break;
-                    case 4: case 53: case 92:
-                        fresh = set(nonModal, whole * 100 + mantissa);
-                        break;
-                    case 17: case 18: case 19: fresh = set(plane, whole); break;
-                    case 20: case 21: fresh = set(units, whole); break;
-                    case 54: case 55: case 56: case 57: case 58: case 59:
-                        fresh = set(coordSystem, whole - 54);
-                        break;
-                    case 90: case 91: fresh = set(distance, whole); break;
-                    case 94: fresh = set(feedMode, whole); break;
-                    default: return kUnsupportedCommand;
-                }
-            } else {
-                if (mantissa != 0) return kUnsupportedCommand;
-                switch (whole) {
-                    case 0: case 1: case 2: case 30: fresh = set(flow, whole); break;
-                    case 3: case 4: case 5: fresh = set(spindle, whole); break;
-                    case 8: case 9: fresh = set(coolant, whole); break;
-                    default: return kUnsupportedCommand;
-                }
-            }
-            if (!fresh) return kModalGroupViolation;
-            continue;
-        }
-        if (std::string_view("FNPSTXYZ").find(letter) == std::string_view::npos)
-            return kUnsupportedCommand;
-        if (values.count(letter)) return kWordRepeated;
-        values[letter] = *value;
-    }
-    for (const char w : std::string_view("FNPST"))
-        if (values.count(w) && values[w] < 0) return kNegativeValue;
-    if (values.count('T') && values['T'] != std::trunc(values['T'])) return kCommandValueNotInteger;
-    const bool hasAxes = values.count('X') || values.count('Y') || values.count('Z');
-    // A jog names its feed every time; the modal one is not used.
-    if (jog && !values.count('F')) return kUndefinedFeedRate;
-    if (nonModal && *nonModal / 100 == 92 && motion) return kAxisCommandConflict;
-    if (nonModal && *nonModal == 400 && !values.count('P')) return kValueWordMissing;
-    if (values.count('P') && !(nonModal && *nonModal == 400)) return kUnusedWords;
-    if (nonModal && *nonModal == 9200 && !hasAxes) return kNoAxisWords;
-    const int motionMode = motion ? *motion : jog ? 1 : modal_.motion;
-    const bool inches = units ? *units == 20 : modal_.inches;
-    const bool incremental = distance ? *distance == 91 : modal_.incremental;
-    const bool machineCoords = nonModal && *nonModal == 5300;
-    const double unit = inches ? kMmPerInch : 1.0;
-    const double newFeed = values.count('F') ? values['F'] * unit : feed_;
-    const bool moves = hasAxes && !(nonModal && *nonModal / 100 == 92) && motionMode != 80;
-    if (machineCoords && motionMode != 0 && motionMode != 1) return kG53MotionMode;
-    if (motion && *motion == 80 && hasAxes) return kAxisWordsUnused;
-    if (moves && motionMode == 1 && newFeed <= 0) return kUndefinedFeedRate;
-
-    const char* axes = "XYZ";
-    auto target = [&] {
-        Vec3 t = parserPosition_;
-        const Vec3 offset = WorkOffset();
-        for (std::size_t i = 0; i < 3; ++i) {
-            if (!values.count(axes[i])) continue;
-            const double v = values[axes[i]] * unit;
-            t[i] = machineCoords ? v : incremental ? parserPosition_[i] + v : offset[i] + v;
-        }
-        return t;
-    };
-    if (jog) {
-        if (values.count('S') || values.count('T')) return kUnusedWords;
-        // Units, distance mode and G53 may come with a jog, for this jog only; nothing else.
-        if (motion || spindle || flow || coolant || plane || coordSystem || feedMode ||
-            (nonModal && !machineCoords))
-            return kInvalidJogCommand;
-        if (!hasAxes) return kNoAxisWords;
-        // The parser keeps its modes and feed; only its position follows the jog.
-        parserPosition_ = target();
-        steps_.push_back({Step::Jog, parserPosition_, newFeed, false});
-        return kOk;
-    }
-
-    // Every check passed: the block takes effect in the firmware's order.
-    feed_ = newFeed;
-    if (values.count('S')) spindleSpeed_ = values['S'];
-    if (values.count('T')) tool_ = static_cast<int>(values['T']);
-    if (units) modal_.inches = *units == 20;
-    if (distance) modal_.incremental = *distance == 91;
-    if (plane) modal_.plane = *plane;
-    if (coordSystem) modal_.coordSystem = *coordSystem;
-    if (coolant) modal_.coolant = *coolant == 8;
-    if (motion) modal_.motion = *motion;
-    const bool check = state_ == State::Check;
-
-    if (spindle && *spindle != modal_.spindle) {
-        // The spindle changes once the moves before it are done.
-        if (check)
-            modal_.spindle = *spindle;
-        else
-            steps_.push_back({Step::Spindle, {}, static_cast<double>(*spindle), false});
-    }
-    if (nonModal && *nonModal == 400 && !check) steps_.push_back({Step::Dwell, {}, values['P'], false});
-    if (nonModal && *nonModal == 9200) {
-        const Vec3 wco = WorkOffset();
-        for (std::size_t i = 0; i < 3; ++i)
-            if (values.count(axes[i]))
-                g92Offset_[i] = parserPosition_[i] - (wco[i] - g92Offset_[i]) -
-                                values[axes[i]] * unit;
-        wcoCounter_ = 0;  // the next report carries the new offset
-    } else if (nonModal && *nonModal == 9210) {
-        g92Offset_ = {};
-        wcoCounter_ = 0;
-    }
-    if (moves) {
-        parserPosition_ = target();
-        if (!check) steps_.push_back({Step::Move, parserPosition_, feed_, motionMode == 0});
-    }
-    if (flow && (*flow == 2 || *flow == 30)) {
-        modal_.motion = 1;
-        modal_.coordSystem = 0;
-        modal_.plane = 17;
-        modal_.incremental = false;
-        if (check) {
-            modal_.spindle = 5;
-            modal_.coolant = false;
-            Message("Pgm End");
-        } else {
-            steps_.push_back({Step::ProgramEnd, {}, 0, false});
-        }
-    }
+    const std::string_view block(line);
+    if (jog)
+        interp_.ExecuteJog(block.substr(3), result_);
+    else
+        interp_.Execute(block, result_);
+    if (result_.status != kOk) return result_.status;
+    QueueSteps(result_, jog);
     return kOk;
+}
+
+void GrblEngine::QueueSteps(const gcode::Result& r, bool jog) {
+    if (r.offsetsChanged) wcoCounter_ = 0;  // the next report carries the new offset
+    if (state_ == State::Check) {
+        // Check mode parses and moves nothing; a program end still says so.
+        if (r.flow == gcode::ProgramFlow::Ended) Message("Pgm End");
+        return;
+    }
+    const gcode::ModalState& m = interp_.Modal();
+    if (r.spindleChanged) {
+        Step sync{Step::Sync};
+        sync.spindle = m.spindle;
+        sync.spindleSpeed = m.spindleSpeed;
+        sync.flood = m.flood;
+        sync.mist = m.mist;
+        steps_.push_back(sync);
+    }
+    for (const gcode::Motion& mo : r.motions) {
+        Step s{Step::Move};
+        s.target = mo.target;
+        switch (mo.kind) {
+            case gcode::Motion::Dwell:
+                s.kind = Step::Dwell;
+                s.value = mo.seconds;
+                break;
+            case gcode::Motion::Rapid:
+                s.rapid = true;
+                break;
+            case gcode::Motion::Feed:
+                s.kind = jog ? Step::Jog : Step::Move;
+                s.value = mo.feed;
+                break;
+            case gcode::Motion::Probe:
+                s.kind = Step::Probe;
+                s.value = mo.feed;
+                s.probeAway = mo.probeAway;
+                s.probeNoError = mo.probeNoError;
+                break;
+        }
+        steps_.push_back(s);
+    }
+    if (r.flow == gcode::ProgramFlow::Paused) steps_.push_back(Step{Step::Pause});
+    if (r.flow == gcode::ProgramFlow::Ended) steps_.push_back(Step{Step::ProgramEnd});
 }
 
 // ---------------------------------------------------------------------------------------------
 // Replies and reports
 
-void GrblEngine::Reply(int status) {
-    if (status == kOk)
-        out_ += "ok\r\n";
-    else if (dialect_ == Dialect::Grbl09j)
-        out_ += "error: " + ErrorText09(status) + "\r\n";
-    else
-        out_ += "error:" + std::to_string(status) + "\r\n";
-}
+void GrblEngine::Reply(int status) { out_ += StatusReply(dialect_, status) + "\r\n"; }
 
 void GrblEngine::Message(const std::string& text) {
     out_ += dialect_ == Dialect::Grbl09j ? "[" + text + "]\r\n" : "[MSG:" + text + "]\r\n";
 }
 
-Vec3 GrblEngine::WorkOffset() const { return g92Offset_; }
+Vec3 GrblEngine::WorkOffset() const { return interp_.WorkOffset(); }
 
 std::string GrblEngine::Axes(const Vec3& v) const {
     return Number(v[0], 3, false) + "," + Number(v[1], 3, false) + "," + Number(v[2], 3, false);
@@ -706,8 +704,8 @@ void GrblEngine::StatusReport() {
         r += names[static_cast<int>(state_)];
         if (statusMask_ & 1) r += ",MPos:" + Axes(mpos);
         if (statusMask_ & 2) r += ",WPos:" + Axes(wpos);
-        if (statusMask_ & 4) r += ",Buf:" + std::to_string(motion_.Blocks());
-        if (statusMask_ & 8) r += ",RX:" + std::to_string(rx_.size());
+        if (statusMask_ & 4) r += ",Buf:" + Int(static_cast<long long>(motion_.Blocks()));
+        if (statusMask_ & 8) r += ",RX:" + Int(static_cast<long long>(rx_.size()));
         if (statusMask_ & 16) r += ",Lim:000";
         out_ += r + ">\r\n";
         return;
@@ -722,10 +720,10 @@ void GrblEngine::StatusReport() {
     }
     r += (statusMask_ & 1) ? "|MPos:" + Axes(mpos) : "|WPos:" + Axes(wpos);
     if (statusMask_ & 2)
-        r += "|Bf:" + std::to_string(gcode::Planner::kCapacity - motion_.Blocks()) + "," +
-             std::to_string(kRxBufferSize - rx_.size());
+        r += "|Bf:" + Int(static_cast<long long>(motion_.Capacity() - motion_.Blocks())) + "," +
+             Int(static_cast<long long>(kRxBufferSize - rx_.size()));
     const double rate = moving ? motion_.Speed() * 60.0 : 0.0;
-    const double speed = modal_.spindle == 5 ? 0.0 : spindleSpeed_;
+    const double speed = spindle_ == 5 ? 0.0 : spindleSpeed_;
     r += "|FS:" + Number(rate, 0, false) + "," + Number(speed, 0, false);
     if (wcoCounter_ > 0) {
         --wcoCounter_;
@@ -739,11 +737,12 @@ void GrblEngine::StatusReport() {
     } else {
         ovrCounter_ = moving ? 20 - 1 : 10 - 1;
         r += "|Ov:100,100,100";
-        if (modal_.spindle != 5 || modal_.coolant) {
+        if (spindle_ != 5 || flood_ || mist_) {
             r += "|A:";
-            if (modal_.spindle == 3) r += "S";
-            if (modal_.spindle == 4) r += "C";
-            if (modal_.coolant) r += "F";
+            if (spindle_ == 3) r += "S";
+            if (spindle_ == 4) r += "C";
+            if (flood_) r += "F";
+            if (mist_) r += "M";
         }
     }
     out_ += r + ">\r\n";
@@ -755,13 +754,13 @@ void GrblEngine::ReportSettings() {
     for (const SettingInfo& info : kSettings) {
         if (v09 && info.text09[0] == '\0') continue;
         const double value = settings[info.number];
-        std::string text = "$" + std::to_string(info.number) + "=";
+        std::string text = "$" + Int(info.number) + "=";
         if (info.kind == SettingInfo::Float)
             text += Number(value, 3, false);
         else if (info.kind == SettingInfo::Rpm)
             text += Number(value, 0, false);
         else
-            text += std::to_string(static_cast<int>(value));
+            text += Int(static_cast<long long>(value));
         if (v09) {
             if (info.kind == SettingInfo::Mask)
                 text += std::string(" (") + info.text09 + ":" + Binary8(static_cast<int>(value)) +
@@ -774,41 +773,12 @@ void GrblEngine::ReportSettings() {
     for (int group = 0; group < 4; ++group) {
         for (int axis = 0; axis < 3; ++axis) {
             const int n = 100 + 10 * group + axis;
-            std::string text = "$" + std::to_string(n) + "=" + Number(settings[n], 3, false);
+            std::string text = "$" + Int(n) + "=" + Number(settings[n], 3, false);
             if (v09)
                 text += std::string(" (") + kAxisNames[axis] + kAxisSettingTexts[group] + ")";
             out_ += text + "\r\n";
         }
     }
-}
-
-void GrblEngine::ReportParserState() {
-    const bool v09 = dialect_ == Dialect::Grbl09j;
-    std::string r = v09 ? "[" : "[GC:";
-    r += modal_.motion == 80 ? "G80" : "G" + std::to_string(modal_.motion);
-    r += " G" + std::to_string(54 + modal_.coordSystem);
-    r += " G" + std::to_string(modal_.plane);
-    r += modal_.inches ? " G20" : " G21";
-    r += modal_.incremental ? " G91" : " G90";
-    r += " G94";
-    if (v09) r += " M0";  // the program flow reads "running" again once a block is done
-    r += " M" + std::to_string(modal_.spindle);
-    r += modal_.coolant ? " M8" : " M9";
-    r += " T" + std::to_string(tool_);
-    const double unit = modal_.inches ? kMmPerInch : 1.0;
-    r += " F" + Number(feed_ / unit, 0, v09);
-    r += " S" + Number(spindleSpeed_, 0, v09);
-    out_ += r + "]\r\n";
-}
-
-void GrblEngine::ReportParameters() {
-    const Vec3 zero{};
-    for (int n = 54; n <= 59; ++n) out_ += "[G" + std::to_string(n) + ":" + Axes(zero) + "]\r\n";
-    out_ += "[G28:" + Axes(zero) + "]\r\n";
-    out_ += "[G30:" + Axes(zero) + "]\r\n";
-    out_ += "[G92:" + Axes(g92Offset_) + "]\r\n";
-    out_ += "[TLO:" + Number(0, 3, false) + "]\r\n";
-    out_ += "[PRB:" + Axes(zero) + ":0]\r\n";
 }
 
 }  // namespace grblsim

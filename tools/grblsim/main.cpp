@@ -1,8 +1,8 @@
 // grblsim: a GRBL controller at the far end of a pseudo-terminal, for trying the console
 // without a machine and for its end-to-end tests.
 //
-//   grblsim [--dialect 0.9j|1.1h] [--time-scale X] [--runtime-dir DIR] [--no-announce]
-//           [--fault hangup:N|garble:N|silent:N ...]
+//   grblsim [--dialect 0.9j|1.1h] [--time-scale X] [--probe-z Z] [--runtime-dir DIR]
+//           [--no-announce] [--fault hangup:N|garble:N|silent:N ...]
 //
 // Prints the terminal's path (and the announcement's) on its first lines, then serves one
 // client at a time until SIGINT or SIGTERM, withdrawing the announcement on the way out.
@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -41,6 +42,8 @@ struct Fault {
 struct Options {
     Dialect dialect = Dialect::Grbl09j;
     double timeScale = 1.0;
+    bool hasProbeSurface = false;
+    double probeZ = 0;
     std::string runtimeDir = DefaultSimulatorPortDir();
     bool announce = true;
     std::vector<Fault> faults;
@@ -48,12 +51,23 @@ struct Options {
 
 void Usage() {
     std::fprintf(stderr,
-                 "usage: grblsim [--dialect 0.9j|1.1h] [--time-scale X] [--runtime-dir DIR]\n"
-                 "               [--no-announce] [--fault hangup:N|garble:N|silent:N ...]\n"
+                 "usage: grblsim [--dialect 0.9j|1.1h] [--time-scale X] [--probe-z Z]\n"
+                 "               [--runtime-dir DIR] [--no-announce]\n"
+                 "               [--fault hangup:N|garble:N|silent:N ...]\n"
                  "  --time-scale X   motion and dwells run X times faster (default 1)\n"
+                 "  --probe-z Z      a work surface at machine Z (mm) for probing (G38.x);\n"
+                 "                   without it a probe touches nothing\n"
                  "  --fault K:N      after the Nth line of a connection: hang up (a new\n"
                  "                   terminal takes the announced name), garble the next reply,\n"
                  "                   or answer nothing more on that connection\n");
+}
+
+// A whole argument as a number, the same in every locale.
+template <typename T>
+bool ParseNumber(std::string_view text, T& value) {
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, value);
+    return r.ec == std::errc() && r.ptr == end;
 }
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -74,9 +88,11 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             else
                 return false;
         } else if (arg == "--time-scale") {
-            char* end = nullptr;
-            o.timeScale = std::strtod(value, &end);
-            if (*end != '\0' || !(o.timeScale > 0) || o.timeScale > 1e6) return false;
+            if (!ParseNumber(value, o.timeScale) || !(o.timeScale > 0) || o.timeScale > 1e6)
+                return false;
+        } else if (arg == "--probe-z") {
+            if (!ParseNumber(value, o.probeZ) || !std::isfinite(o.probeZ)) return false;
+            o.hasProbeSurface = true;
         } else if (arg == "--runtime-dir") {
             o.runtimeDir = value;
         } else if (arg == "--fault") {
@@ -84,9 +100,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             const std::size_t colon = spec.find(':');
             if (colon == std::string::npos) return false;
             const std::string kind = spec.substr(0, colon);
-            char* end = nullptr;
-            const long n = std::strtol(spec.c_str() + colon + 1, &end, 10);
-            if (*end != '\0' || n < 0) return false;
+            long n = 0;
+            if (!ParseNumber(std::string_view(spec).substr(colon + 1), n) || n < 0) return false;
             if (kind == "hangup")
                 o.faults.push_back({Fault::Hangup, n});
             else if (kind == "garble")
@@ -195,8 +210,13 @@ private:
         silent_ = false;
         garbleNext_ = false;
         lines_ = 0;
-        // The board resets when a client opens the port.
-        engine_ = std::make_unique<GrblEngine>(o_.dialect);
+        // The board resets when a client opens the port; its settings memory lives as long as
+        // the simulator.
+        if (!engine_) {
+            engine_ = std::make_unique<GrblEngine>(o_.dialect);
+            if (o_.hasProbeSurface) engine_->SetProbeSurface(o_.probeZ);
+        }
+        (void)engine_->TakeOutput();  // what the last client did not read is gone with it
         engine_->Boot(Now());
         Emit(engine_->TakeOutput());
         Write();
