@@ -29,6 +29,7 @@ public:
     void SetRowsDone(std::uint32_t rows);
     // The tool's work position, or none when unknown.
     void SetToolPosition(std::optional<std::array<double, 3>> position);
+    const std::optional<std::array<double, 3>>& ToolPosition() const { return tool_; }
 
     void SetFacing(Facing facing);  // also fits the path
     void Fit();
