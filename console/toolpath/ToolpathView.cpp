@@ -150,6 +150,9 @@ std::size_t TToolpathView::Draw(QPainter& painter, QSize size) const {
         std::uint32_t* bits = nullptr;
         std::size_t stride = 0, dots = 0;
         const int w = size.width(), h = size.height();
+        // The chunks on screen, and how many pieces they hold.
+        std::vector<const toolpath::Chunk*> visible;
+        std::size_t candidates = 0;
         for (const toolpath::Chunk& c : level.chunks) {
             // The chunk's box on screen: its centre and half-size.
             float m[3], hs[3];
@@ -165,6 +168,14 @@ std::size_t TToolpathView::Draw(QPainter& painter, QSize size) const {
                 std::fabs(vx) * hs[0] + std::fabs(vy) * hs[1] + std::fabs(vz) * hs[2];
             if (std::fabs(cx - halfW) > halfW + rx + 2 || std::fabs(cy - halfH) > halfH + ry + 2)
                 continue;
+            visible.push_back(&c);
+            candidates += c.end - c.begin;
+        }
+        // A frame of few pieces draws them all as smooth lines; a dense one sets its short
+        // pieces as pixels.
+        const float dotReach = candidates < kSmoothLimit ? -1.0f : kDotReach;
+        for (const toolpath::Chunk* chunk : visible) {
+            const toolpath::Chunk& c = *chunk;
             for (std::uint32_t i = c.begin; i < c.end; ++i) {
                 const toolpath::Edge& e = level.edges[i];
                 const std::size_t kind = (e.rapid ? 1 : 0) + (e.rowLast <= rowsDone_ ? 2 : 0);
@@ -173,7 +184,7 @@ std::size_t TToolpathView::Draw(QPainter& painter, QSize size) const {
                 const float x1 = float(ox) + ux * e.b[0] + uy * e.b[1] + uz * e.b[2];
                 const float y1 = float(oy) + vx * e.b[0] + vy * e.b[1] + vz * e.b[2];
                 const float reach = std::max(std::fabs(x1 - x0), std::fabs(y1 - y0));
-                if (reach > kDotReach) {
+                if (reach > dotReach) {
                     lines[kind].emplace_back(x0, y0, x1, y1);
                     continue;
                 }
@@ -187,11 +198,14 @@ std::size_t TToolpathView::Draw(QPainter& painter, QSize size) const {
                 ++dots;
                 // Both ends and the pixels between them (a piece reaches three at most).
                 const QRgb colour = colours[kind];
+                const bool done = kind >= 2;
                 auto set = [&](float x, float y) {
                     // Shifted before the cast, so that it rounds down left of the frame too.
                     const int px = int(x + 4096.0f) - 4096, py = int(y + 4096.0f) - 4096;
-                    if (unsigned(px) < unsigned(w) && unsigned(py) < unsigned(h))
-                        bits[std::size_t(py) * stride + std::size_t(px)] = colour;
+                    if (unsigned(px) >= unsigned(w) || unsigned(py) >= unsigned(h)) return;
+                    std::uint32_t& pixel = bits[std::size_t(py) * stride + std::size_t(px)];
+                    // What is done stays on top, as it does for the lines.
+                    if (done || (pixel != kDoneFeed && pixel != kDoneRapid)) pixel = colour;
                 };
                 set(x0, y0);
                 set(x1, y1);

@@ -49,10 +49,8 @@ TToolpathWindow::TToolpathWindow(QWidget* parent) : QWidget(parent, Qt::Window) 
     connect(fit, &QPushButton::clicked, this, [this] { view_->Fit(); });
     buttons->addWidget(fit);
     buttons->addStretch(1);
-    auto* hint = new QLabel(
-        QString::fromUtf8("Rad: Zoom · Ziehen: Verschieben · Rechts/Strg+Ziehen: Drehen"), this);
-    hint->setEnabled(false);
-    buttons->addWidget(hint);
+    view_->setToolTip(QString::fromUtf8(
+        "Rad: Zoom zum Mauszeiger\nZiehen: Verschieben\nRechts ziehen (oder Strg): Drehen"));
     layout->addLayout(buttons);
     layout->addWidget(view_, 1);
 
