@@ -147,7 +147,7 @@ std::size_t TToolpathView::Draw(QPainter& painter, QSize size) const {
         // Feeds and rapids still to come, then those done.
         std::array<std::vector<QLineF>, 4> lines;
         const std::array<QRgb, 4> colours{kFeed, kRapid, kDoneFeed, kDoneRapid};
-        std::uint32_t* bits = nullptr;
+        std::uint8_t* bits = nullptr;
         std::size_t stride = 0, dots = 0;
         const int w = size.width(), h = size.height();
         // The chunks on screen, and how many pieces they hold.
@@ -189,23 +189,27 @@ std::size_t TToolpathView::Draw(QPainter& painter, QSize size) const {
                     continue;
                 }
                 if (!bits) {
-                    if (dots_.size() != size)
-                        dots_ = QImage(size, QImage::Format_ARGB32_Premultiplied);
-                    dots_.fill(Qt::transparent);
-                    bits = reinterpret_cast<std::uint32_t*>(dots_.bits());
-                    stride = static_cast<std::size_t>(dots_.bytesPerLine()) / 4;
+                    // One byte a pixel, an index into the path's colours (0: nothing): a
+                    // quarter of the memory to touch of a full-colour picture.
+                    if (dots_.size() != size) {
+                        dots_ = QImage(size, QImage::Format_Indexed8);
+                        dots_.setColorTable(
+                            {qRgba(0, 0, 0, 0), kFeed, kRapid, kDoneFeed, kDoneRapid});
+                    }
+                    dots_.fill(0);
+                    bits = dots_.bits();
+                    stride = static_cast<std::size_t>(dots_.bytesPerLine());
                 }
                 ++dots;
                 // Both ends and the pixels between them (a piece reaches three at most).
-                const QRgb colour = colours[kind];
-                const bool done = kind >= 2;
+                const auto index = static_cast<std::uint8_t>(kind + 1);
                 auto set = [&](float x, float y) {
                     // Shifted before the cast, so that it rounds down left of the frame too.
                     const int px = int(x + 4096.0f) - 4096, py = int(y + 4096.0f) - 4096;
                     if (unsigned(px) >= unsigned(w) || unsigned(py) >= unsigned(h)) return;
-                    std::uint32_t& pixel = bits[std::size_t(py) * stride + std::size_t(px)];
+                    std::uint8_t& pixel = bits[std::size_t(py) * stride + std::size_t(px)];
                     // What is done stays on top, as it does for the lines.
-                    if (done || (pixel != kDoneFeed && pixel != kDoneRapid)) pixel = colour;
+                    if (index >= 3 || pixel < 3) pixel = index;
                 };
                 set(x0, y0);
                 set(x1, y1);
