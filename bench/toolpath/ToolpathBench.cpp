@@ -8,12 +8,15 @@
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
+#include <charconv>
+#include <string>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "PathLoad.h"
 #include "ToolpathView.h"
 
 namespace {
@@ -50,6 +53,45 @@ std::vector<toolpath::Edge> Dome(int passes, int points) {
         row += 3;
     }
     return edges;
+}
+
+// The dome as G-code text: one G1 line per piece.
+std::string DomeText(const std::vector<toolpath::Edge>& edges) {
+    std::string text = "G21 G90 G94 F1500\n";
+    text.reserve(edges.size() * 32);
+    char b[32];
+    for (const toolpath::Edge& e : edges) {
+        text += e.rapid ? "G0" : "G1";
+        for (int ax = 0; ax < 3; ++ax) {
+            text += " XYZ"[ax + 1];
+            const auto r = std::to_chars(b, b + sizeof b, e.b[ax], std::chars_format::fixed, 3);
+            text.append(b, r.ptr);
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+// Opening a file: the interpreter alone, against the whole load the window runs on its worker
+// (interpreter, time estimate, levels of detail).
+void TimeOpening(const std::vector<toolpath::Edge>& edges) {
+    const std::string text = DomeText(edges);
+    auto t0 = Clock::now();
+    gcode::ProgramBuilder builder;
+    toolpath::ForEachLine(text, [&](std::string_view line, std::size_t row) {
+        builder.AddLine(line, row);
+    });
+    const std::size_t segments = builder.Get().segments.size();
+    const double interpret = Ms(Clock::now() - t0);
+    t0 = Clock::now();
+    const toolpath::LoadedPath loaded =
+        toolpath::LoadPath(text, gcode::Dialect::Grbl11h, toolpath::MotionSettings{});
+    const double whole = Ms(Clock::now() - t0);
+    std::printf("open %zu-line file (%zu segments): interpreter %.0f ms, whole load %.0f ms "
+                "(estimate %s s), ratio %.2f\n",
+                loaded.rows, segments, interpret, whole,
+                std::to_string(static_cast<long>(loaded.estimate.total)).c_str(),
+                whole / interpret);
 }
 
 struct Frame {
@@ -90,6 +132,7 @@ int main(int argc, char* argv[]) {
         const auto t0 = Clock::now();
         auto edges = Dome(cases[c].passes, cases[c].points);
         const std::size_t pieces = edges.size();
+        if (c == 1) TimeOpening(edges);
         auto model = std::make_shared<const toolpath::Model>(std::move(edges));
         const double buildMs = Ms(Clock::now() - t0);
         for (const toolpath::Level& level : model->Levels())

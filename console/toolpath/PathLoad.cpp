@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace toolpath {
 
@@ -46,14 +47,20 @@ LoadedPath LoadPath(std::string_view text, gcode::Dialect dialect,
     gcode::Program program = builder.Take();
     out.errors = std::move(program.errors);
     for (gcode::FileError& e : out.errors) ++e.row;
-    out.estimate = EstimateTime(program.segments, out.rows, settings,
-                                dialect == gcode::Dialect::Grbl09j ? gcode::Planner::kCapacity09
-                                                                   : gcode::Planner::kCapacity);
+    // The time and the drawing need nothing of each other: one runs beside the other.
+    std::thread timing([&] {
+        out.estimate =
+            EstimateTime(program.segments, out.rows, settings,
+                         dialect == gcode::Dialect::Grbl09j ? gcode::Planner::kCapacity09
+                                                            : gcode::Planner::kCapacity);
+    });
+    auto model = std::make_shared<const Model>(EdgesOf(program.segments));
+    timing.join();
     if (cancel && cancel->load(std::memory_order_relaxed)) {
         out.cancelled = true;
         return out;
     }
-    out.model = std::make_shared<const Model>(EdgesOf(program.segments));
+    out.model = std::move(model);
     return out;
 }
 

@@ -210,7 +210,7 @@ Model::Model(std::vector<Edge> edges) {
 
     const double span = extents_.LargestSpan();
     if (!(span > 0)) return;
-    // Grids finer than half a typical piece merge next to nothing: start above them.
+    // Grids finer than a typical piece merge next to nothing: start at one that is not.
     const std::vector<Edge>& all = levels_[0].edges;
     std::vector<float> lengths;
     const std::size_t stride = std::max<std::size_t>(1, all.size() / 4096);
@@ -221,7 +221,7 @@ Model::Model(std::vector<Edge> edges) {
     }
     std::nth_element(lengths.begin(), lengths.begin() + lengths.size() / 2, lengths.end());
     double first = span / kFinestCells;
-    while (first * 2 < lengths[lengths.size() / 2]) first *= 2;
+    while (first < lengths[lengths.size() / 2]) first *= 2;
 
     const std::vector<Edge>* source = &all;
     std::vector<Edge> previous;

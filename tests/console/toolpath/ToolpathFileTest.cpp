@@ -2,24 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QEventLoop>
 #include <QLabel>
 #include <QStandardPaths>
-#include <QTimer>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "PathLoad.h"
+#include "QtTestSupport.h"
 #include "ToolpathWindow.h"
 
 namespace {
-
-int argc = 1;
-char arg0[] = "toolpath_file_tests";
-char* argv[] = {arg0, nullptr};
 
 // Rows 1..8 as the grid numbers them; a comment row, an arc, a refused line, a dwell.
 const char kFile[] =
@@ -82,7 +76,6 @@ TEST(ToolpathFile, PathFromASmallFile) {
 class ToolpathWindowTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!QApplication::instance()) app_ = new QApplication(argc, argv);
         QStandardPaths::setTestModeEnabled(true);  // remembered geometry goes elsewhere
     }
     void SetUp() override {
@@ -95,21 +88,15 @@ protected:
     void TearDown() override { std::filesystem::remove_all(dir_); }
     // Waits (in the event loop, 10 s at most) for the window's next loaded path.
     bool WaitLoaded(TToolpathWindow& w) {
-        QEventLoop loop;
         bool loaded = false;
-        w.OnLoaded = [&] {
-            loaded = true;
-            loop.quit();
-        };
-        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
-        loop.exec();
+        w.OnLoaded = [&] { loaded = true; };
+        const bool ok = controlstest::ServeQtUntil([&] { return loaded; });
         w.OnLoaded = nullptr;
-        return loaded;
+        return ok;
     }
     QString Text(TToolpathWindow& w, const char* name) {
         return w.findChild<QLabel*>(QString::fromLatin1(name))->text();
     }
-    static inline QApplication* app_ = nullptr;
     std::filesystem::path dir_;
     std::string file_;
 };

@@ -2,27 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QImage>
 #include <QPainter>
 #include <cmath>
 #include <cstdlib>
 
+#include "QtTestSupport.h"
 #include "ToolpathView.h"
 
 namespace {
 
 using toolpath::Edge;
 
-int argc = 1;
-char arg0[] = "toolpath_view_tests";
-char* argv[] = {arg0, nullptr};
-
 class ToolpathViewTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (!QApplication::instance()) app_ = new QApplication(argc, argv);
-    }
     // A 100 mm square of feeds (rows 1-4), then a rapid back across its diagonal (row 5).
     void SetUp() override {
         view_.resize(240, 240);
@@ -74,7 +67,6 @@ protected:
         return strongestKind == colour;
     }
 
-    static inline QApplication* app_ = nullptr;
     TToolpathView view_;
 };
 
