@@ -2,7 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 #include <thread>
 
 namespace toolpath {
@@ -67,7 +67,7 @@ LoadedPath LoadPath(std::string_view text, gcode::Dialect dialect,
 bool ReadWholeFile(const std::string& fileName, std::string& text, std::string& error) {
     std::FILE* f = std::fopen(fileName.c_str(), "rb");
     if (!f) {
-        error = std::strerror(errno);
+        error = std::generic_category().message(errno);
         return false;
     }
     text.clear();
@@ -75,7 +75,7 @@ bool ReadWholeFile(const std::string& fileName, std::string& text, std::string& 
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
     const bool failed = std::ferror(f) != 0;
-    if (failed) error = std::strerror(errno);
+    if (failed) error = std::generic_category().message(errno);
     std::fclose(f);
     return !failed;
 }
