@@ -52,9 +52,10 @@ LoadedPath LoadPath(std::string_view text, gcode::Dialect dialect,
         out.estimate =
             EstimateTime(program.segments, out.rows, settings,
                          dialect == gcode::Dialect::Grbl09j ? gcode::Planner::kCapacity09
-                                                            : gcode::Planner::kCapacity);
+                                                            : gcode::Planner::kCapacity,
+                         cancel);
     });
-    auto model = std::make_shared<const Model>(EdgesOf(program.segments));
+    auto model = std::make_shared<const Model>(EdgesOf(program.segments), cancel);
     timing.join();
     if (cancel && cancel->load(std::memory_order_relaxed)) {
         out.cancelled = true;

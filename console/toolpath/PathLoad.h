@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ControllerText.h"
-#include "Estimate.h"
+#include "TimeEstimate.h"
 #include "Interpreter.h"
 #include "ToolpathModel.h"
 

@@ -200,7 +200,7 @@ std::vector<Edge> Coarsen(const std::vector<Edge>& source, double cell, const Ex
     return out;
 }
 
-Model::Model(std::vector<Edge> edges) {
+Model::Model(std::vector<Edge> edges, const std::atomic<bool>* cancel) {
     extents_ = ExtentsOf(edges);
     Level base;
     base.chunks = ChunksOf(edges, kChunkSize);
@@ -227,6 +227,7 @@ Model::Model(std::vector<Edge> edges) {
     std::vector<Edge> previous;
     std::size_t kept = all.size();
     for (double cell = first; cell <= span / kCoarsestCells; cell *= 2) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) return;
         std::vector<Edge> coarse = Coarsen(*source, cell, extents_);
         if (coarse.empty()) break;
         if (coarse.size() < kept * kWorthwhileShare) {

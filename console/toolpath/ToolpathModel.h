@@ -4,6 +4,7 @@
 // built on a worker thread, tested without a window.
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -54,8 +55,9 @@ struct Level {
 class Model {
 public:
     Model() = default;
-    // Takes the file's pieces (in file order) and builds every level from them.
-    explicit Model(std::vector<Edge> edges);
+    // Takes the file's pieces (in file order) and builds every level from them. Once `cancel`
+    // is set, no further level is built (the model is then of no use to anyone).
+    explicit Model(std::vector<Edge> edges, const std::atomic<bool>* cancel = nullptr);
 
     const Extents& Bounds() const { return extents_; }
     std::size_t Pieces() const { return levels_.empty() ? 0 : levels_[0].edges.size(); }

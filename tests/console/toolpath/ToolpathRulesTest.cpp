@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "ControllerText.h"
-#include "Estimate.h"
+#include "TimeEstimate.h"
 #include "PathLoad.h"
 #include "ToolpathModel.h"
 

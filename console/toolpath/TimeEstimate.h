@@ -3,6 +3,7 @@
 // acceleration planner the simulator uses, with the controller's own rate and acceleration
 // settings. Plain C++, run on a worker thread.
 
+#include <atomic>
 #include <cstddef>
 #include <vector>
 
@@ -23,9 +24,11 @@ struct TimeEstimate {
 
 // `planDepth`: the blocks the controller's planner holds (0.9j holds more than 1.1h). The
 // planner is kept full, as a streamer that keeps the controller's buffer full does; the
-// machine starts at the first segment's start and stands still at the end.
+// machine starts at the first segment's start and stands still at the end. Once `cancel` is
+// set the estimate stops early and is of no use.
 TimeEstimate EstimateTime(const std::vector<gcode::Segment>& segments, std::size_t rows,
                           const MotionSettings& settings,
-                          std::size_t planDepth = gcode::Planner::kCapacity);
+                          std::size_t planDepth = gcode::Planner::kCapacity,
+                          const std::atomic<bool>* cancel = nullptr);
 
 }  // namespace toolpath

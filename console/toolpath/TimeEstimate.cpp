@@ -1,4 +1,4 @@
-#include "Estimate.h"
+#include "TimeEstimate.h"
 
 #include <algorithm>
 #include <deque>
@@ -12,7 +12,8 @@ double TimeEstimate::Remaining(std::size_t rowsDone) const {
 }
 
 TimeEstimate EstimateTime(const std::vector<gcode::Segment>& segments, std::size_t rows,
-                          const MotionSettings& settings, std::size_t planDepth) {
+                          const MotionSettings& settings, std::size_t planDepth,
+                          const std::atomic<bool>* cancel) {
     TimeEstimate est;
     std::size_t lastRow = rows;
     for (const gcode::Segment& s : segments) lastRow = std::max(lastRow, s.row + 1);
@@ -50,7 +51,9 @@ TimeEstimate EstimateTime(const std::vector<gcode::Segment>& segments, std::size
         while (!planner.Empty()) finishHead();
     };
 
+    std::size_t count = 0;
     for (const gcode::Segment& s : segments) {
+        if (cancel && (++count & 4095) == 0 && cancel->load(std::memory_order_relaxed)) break;
         const std::size_t row = s.row + 1;
         if (s.kind == gcode::Segment::Dwell) {
             // A dwell waits for the machine to stand, then waits its time.
