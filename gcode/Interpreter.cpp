@@ -15,54 +15,102 @@ constexpr double kArcAngularEpsilon = 5e-7;
 // Arc segments between two exact placements; the ones between are rotated on.
 constexpr int kArcCorrection = 12;
 constexpr std::size_t kMaxArcSegments = 65535;
+// The largest value the firmware's single-precision numbers hold.
+constexpr double kFloatMax = 3.4028234663852886e38;
 
 // Value words, as bits of a mask.
 enum Word : unsigned {
-    kF = 1u << 0, kI = 1u << 1, kJ = 1u << 2, kK = 1u << 3, kL = 1u << 4, kN = 1u << 5,
-    kP = 1u << 6, kR = 1u << 7, kS = 1u << 8, kT = 1u << 9, kX = 1u << 10, kY = 1u << 11,
+    kF = 1u << 0,
+    kI = 1u << 1,
+    kJ = 1u << 2,
+    kK = 1u << 3,
+    kL = 1u << 4,
+    kN = 1u << 5,
+    kP = 1u << 6,
+    kR = 1u << 7,
+    kS = 1u << 8,
+    kT = 1u << 9,
+    kX = 1u << 10,
+    kY = 1u << 11,
     kZ = 1u << 12,
 };
 constexpr unsigned kAxisWordBits = kX | kY | kZ;
 
 // Modal groups of command words; two words of one group in a block are a violation.
 enum Group : unsigned {
-    kGroupNonModal = 1u << 0, kGroupMotion = 1u << 1, kGroupPlane = 1u << 2,
-    kGroupDistance = 1u << 3, kGroupArcDistance = 1u << 4, kGroupFeedMode = 1u << 5,
-    kGroupUnits = 1u << 6, kGroupCutter = 1u << 7, kGroupToolLength = 1u << 8,
-    kGroupCoordSystem = 1u << 9, kGroupPathControl = 1u << 10, kGroupFlow = 1u << 11,
-    kGroupSpindle = 1u << 12, kGroupCoolant = 1u << 13,
+    kGroupNonModal = 1u << 0,
+    kGroupMotion = 1u << 1,
+    kGroupPlane = 1u << 2,
+    kGroupDistance = 1u << 3,
+    kGroupArcDistance = 1u << 4,
+    kGroupFeedMode = 1u << 5,
+    kGroupUnits = 1u << 6,
+    kGroupCutter = 1u << 7,
+    kGroupToolLength = 1u << 8,
+    kGroupCoordSystem = 1u << 9,
+    kGroupPathControl = 1u << 10,
+    kGroupFlow = 1u << 11,
+    kGroupSpindle = 1u << 12,
+    kGroupCoolant = 1u << 13,
 };
 
 // Non-modal commands (G28.1 as 38, G30.1 as 40, G92.1 as 102).
 enum NonModal : int {
-    kNoNonModal = 0, kDwell = 4, kSetCoordData = 10, kGoHome0 = 28, kSetHome0 = 38,
-    kGoHome1 = 30, kSetHome1 = 40, kAbsoluteOverride = 53, kSetOffset = 92, kResetOffset = 102,
+    kNoNonModal = 0,
+    kDwell = 4,
+    kSetCoordData = 10,
+    kGoHome0 = 28,
+    kSetHome0 = 38,
+    kGoHome1 = 30,
+    kSetHome1 = 40,
+    kAbsoluteOverride = 53,
+    kSetOffset = 92,
+    kResetOffset = 102,
 };
 
 // What the block's axis words belong to.
 enum AxisCommand { kAxisNone, kAxisNonModal, kAxisMotion, kAxisToolLength };
 
-bool SamePosition(const Vec3& a, const Vec3& b) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; }
+bool SamePosition(const Vec3& a, const Vec3& b) {
+    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
 
 std::string_view ErrorText09(int status) {
     switch (status) {
-        case kExpectedCommandLetter: return "Expected command letter";
-        case kBadNumberFormat: return "Bad number format";
-        case kInvalidStatement: return "Invalid statement";
-        case kNegativeValue: return "Value < 0";
-        case kSettingDisabled: return "Setting disabled";
-        case kStepPulseMin: return "Value < 3 usec";
-        case kSettingReadFail: return "EEPROM read fail. Using defaults";
-        case kNotIdle: return "Not idle";
-        case kSystemLocked: return "Alarm lock";
-        case kSoftLimit: return "Homing not enabled";
-        case kLineOverflow: return "Line overflow";
-        case kMaxStepRate: return "Step rate > 30kHz";
-        case kCheckDoor: return "Check Door";
-        case kModalGroupViolation: return "Modal group violation";
-        case kUnsupportedCommand: return "Unsupported command";
-        case kUndefinedFeedRate: return "Undefined feed rate";
-        default: return {};
+    case kExpectedCommandLetter:
+        return "Expected command letter";
+    case kBadNumberFormat:
+        return "Bad number format";
+    case kInvalidStatement:
+        return "Invalid statement";
+    case kNegativeValue:
+        return "Value < 0";
+    case kSettingDisabled:
+        return "Setting disabled";
+    case kStepPulseMin:
+        return "Value < 3 usec";
+    case kSettingReadFail:
+        return "EEPROM read fail. Using defaults";
+    case kNotIdle:
+        return "Not idle";
+    case kSystemLocked:
+        return "Alarm lock";
+    case kSoftLimit:
+        return "Homing not enabled";
+    case kLineOverflow:
+        return "Line overflow";
+    case kMaxStepRate:
+        return "Step rate > 30kHz";
+    case kCheckDoor:
+        return "Check Door";
+    case kModalGroupViolation:
+        return "Modal group violation";
+    case kUnsupportedCommand:
+        return "Unsupported command";
+    case kUndefinedFeedRate:
+        return "Undefined feed rate";
+    default:
+        return {};
     }
 }
 
@@ -72,7 +120,7 @@ void AppendInt(std::string& out, long long value) {
     out.append(buf, r.ptr);
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Numbers and texts
@@ -97,9 +145,21 @@ std::string StatusReply(Dialect dialect, int status) {
 
 std::string FormatNumber(double value, int decimals, bool pointAlways) {
     long long scale = 1;
-    for (int i = 0; i < decimals; ++i) scale *= 10;
+    for (int i = 0; i < decimals; ++i)
+        scale *= 10;
     const double magnitude = std::fabs(value);
-    const long long scaled = static_cast<long long>(magnitude * static_cast<double>(scale) + 0.5);
+    const double scaledMagnitude = magnitude * static_cast<double>(scale) + 0.5;
+    if (!(scaledMagnitude < 9e15)) {
+        // Too large for whole-number arithmetic (or not a number at all): the library's
+        // printer, which needs no rounding help at this size.
+        char buf[400];
+        const auto r =
+            std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+        std::string text(buf, r.ptr);
+        if (decimals == 0 && pointAlways) text += '.';
+        return text;
+    }
+    const long long scaled = static_cast<long long>(scaledMagnitude);
     std::string text = value < 0 && scaled != 0 ? "-" : "";
     AppendInt(text, scaled / scale);
     if (decimals > 0) {
@@ -114,69 +174,113 @@ std::string FormatNumber(double value, int decimals, bool pointAlways) {
     return text;
 }
 
-bool ReadNumber(std::string_view text, std::size_t& pos, double& value) {
+namespace {
+
+inline bool ReadNumberInline(std::string_view text, std::size_t& pos, double& value) {
     constexpr int kMaxDigits = 8;
+    constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     std::size_t i = pos;
     bool negative = false;
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    const std::size_t start = i;
-    int digits = 0;
-    bool point = false;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c >= '0' && c <= '9')
-            ++digits;
-        else if (c == '.' && !point)
-            point = true;
-        else
-            break;
+    // The digits before and after the point, each read as a whole number.
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* p = begin + i;
+    const char* intStart = p;
+    while (p < end && *p >= '0' && *p <= '9')
+        ++p;
+    const char* intEnd = p;
+    const char* fracStart = p;
+    const char* fracEnd = p;
+    if (p < end && *p == '.') {
+        fracStart = ++p;
+        while (p < end && *p >= '0' && *p <= '9')
+            ++p;
+        fracEnd = p;
     }
-    if (digits == 0) return false;
-    const std::string_view number = text.substr(start, i - start);
-    double parsed = 0;
-    if (digits <= kMaxDigits) {
-        std::from_chars(number.data(), number.data() + number.size(), parsed);
-    } else {
-        // The firmware keeps eight digits: later ones count only for the point's place.
-        std::string kept;
-        int seen = 0;
-        bool afterPoint = false;
-        for (const char c : number) {
-            if (c == '.') {
-                afterPoint = true;
-                kept += c;
-            } else if (++seen <= kMaxDigits) {
-                kept += c;
-            } else if (!afterPoint) {
-                kept += '0';
-            }
-        }
-        std::from_chars(kept.data(), kept.data() + kept.size(), parsed);
-    }
-    value = negative ? -parsed : parsed;
-    pos = i;
+    const std::size_t intDigits = static_cast<std::size_t>(intEnd - intStart);
+    const std::size_t fracDigits = static_cast<std::size_t>(fracEnd - fracStart);
+    if (intDigits + fracDigits == 0) return false;
+    // The firmware keeps eight digits: later ones count only for the point's place.
+    std::uint64_t whole = 0, frac = 0;
+    int scale = 0; // value = (whole * 10^fracKept + frac) * 10^scale
+    std::size_t keepInt = std::min<std::size_t>(intDigits, kMaxDigits);
+    if (keepInt > 0) std::from_chars(intStart, intStart + keepInt, whole);
+    scale = static_cast<int>(intDigits - keepInt);
+    std::size_t keepFrac = scale > 0 ? 0 : std::min<std::size_t>(fracDigits, kMaxDigits - keepInt);
+    if (keepFrac > 0) std::from_chars(fracStart, fracStart + keepFrac, frac);
+    std::uint64_t mantissa = whole;
+    for (std::size_t k = 0; k < keepFrac; ++k)
+        mantissa *= 10;
+    mantissa += frac;
+    scale -= static_cast<int>(keepFrac);
+    // At most eight digits: exact in a double, so one multiplication or division rounds once.
+    double v = static_cast<double>(mantissa);
+    // Only the whole part can leave more places than the table has (a very long number).
+    v = scale < 0     ? v / kPowersOfTen[-scale]
+        : scale <= 22 ? v * kPowersOfTen[scale]
+                      : v * std::pow(10.0, scale);
+    // Beyond the firmware's float the number has no value: a bad number, not an infinity.
+    if (!(v <= kFloatMax)) return false;
+    value = negative ? -v : v;
+    pos = static_cast<std::size_t>(p - begin);
     return true;
 }
 
+} // namespace
+
+bool ReadNumber(std::string_view text, std::size_t& pos, double& value) {
+    return ReadNumberInline(text, pos, value);
+}
+
+namespace {
+
+// What the line reader does with each byte: drop it, keep it (upper-cased), or open a comment.
+enum CharClass : unsigned char { kDrop, kKeep, kParen, kSemicolon };
+
+constexpr std::array<unsigned char, 256> MakeCharClasses() {
+    std::array<unsigned char, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[static_cast<std::size_t>(c)] = c <= ' ' || c == '/' ? kDrop : kKeep;
+    t['('] = kParen;
+    t[';'] = kSemicolon;
+    return t;
+}
+constexpr std::array<unsigned char, 256> kCharClasses = MakeCharClasses();
+
+} // namespace
+
 bool CleanLine(std::string_view raw, std::string& out) {
-    out.clear();
-    bool comment = false, semicolon = false, overflow = false;
-    for (const char c : raw) {
-        if (comment) {
-            if (c == ')') comment = false;
-        } else if (semicolon || overflow) {
-        } else if (static_cast<unsigned char>(c) <= ' ' || c == '/') {
-        } else if (c == '(') {
-            comment = true;
-        } else if (c == ';') {
-            semicolon = true;
-        } else if (out.size() >= kLineBufferSize - 1) {
-            overflow = true;
-        } else {
-            out += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    char buf[kLineBufferSize];
+    std::size_t n = 0;
+    const char* p = raw.data();
+    const char* const end = p + raw.size();
+    while (p < end) {
+        const char c = *p++;
+        switch (kCharClasses[static_cast<unsigned char>(c)]) {
+        case kDrop:
+            break;
+        case kKeep:
+            if (n >= kLineBufferSize - 1) {
+                out.assign(buf, n);
+                return false; // the rest of the line is lost with it
+            }
+            buf[n++] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+            break;
+        case kParen:
+            while (p < end && *p != ')')
+                ++p;
+            if (p < end) ++p;
+            break;
+        default: // ';': the rest of the line is a comment
+            p = end;
+            break;
         }
     }
-    return !overflow;
+    out.assign(buf, n);
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -205,7 +309,8 @@ void Interpreter::SetProbeResult(const Vec3& machine, bool succeeded) {
 Vec3 Interpreter::WorkOffset() const {
     const Vec3& cs = offsets_.coordSystems[static_cast<std::size_t>(modal_.coordSystem)];
     Vec3 w;
-    for (std::size_t i = 0; i < 3; ++i) w[i] = cs[i] + offsets_.g92[i];
+    for (std::size_t i = 0; i < 3; ++i)
+        w[i] = cs[i] + offsets_.g92[i];
     w[2] += offsets_.toolLength;
     return w;
 }
@@ -228,7 +333,7 @@ void Interpreter::ExecuteJog(std::string_view block, Result& result) {
 
 int Interpreter::Run(std::string_view line, bool jog, Result& result) {
     const bool v09 = dialect_ == Dialect::Grbl09j;
-    ModalState m = modal_;  // the block's modes, taken over only if the block is accepted
+    ModalState m = modal_; // the block's modes, taken over only if the block is accepted
     ProgramFlow flow = ProgramFlow::Running;
     int nonModal = kNoNonModal;
     AxisCommand axisCommand = kAxisNone;
@@ -246,21 +351,28 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
         const char letter = line[pos++];
         if (letter < 'A' || letter > 'Z') return kExpectedCommandLetter;
         double value = 0;
-        if (!ReadNumber(line, pos, value)) return kBadNumberFormat;
-        const double whole = std::trunc(value);
-        // The firmware keeps the whole part in a byte.
-        const int intValue = whole >= 0 && whole < 256 ? static_cast<int>(whole) : -1;
-        int mantissa = static_cast<int>(std::lround(100 * (value - whole)));
+        if (!ReadNumberInline(line, pos, value)) return kBadNumberFormat;
         unsigned group = 0;
-        if (letter == 'G') {
-            switch (intValue) {
-                case 10: case 28: case 30: case 92:
+        if (letter == 'G' || letter == 'M') {
+            // The firmware keeps the whole part in a byte and two decimals as the "mantissa".
+            const double whole = std::trunc(value);
+            const int intValue = whole >= 0 && whole < 256 ? static_cast<int>(whole) : -1;
+            // Any fraction left, of either sign, makes a command not a whole number.
+            const double fraction = 100 * (value - whole);
+            int mantissa = static_cast<int>(fraction < 0 ? fraction - 0.5 : fraction + 0.5);
+            if (letter == 'G') {
+                switch (intValue) {
+                case 10:
+                case 28:
+                case 30:
+                case 92:
                     if (mantissa == 0) {
                         if (axisCommand != kAxisNone) return kAxisCommandConflict;
                         axisCommand = kAxisNonModal;
                     }
                     [[fallthrough]];
-                case 4: case 53:
+                case 4:
+                case 53:
                     group = kGroupNonModal;
                     nonModal = intValue;
                     if (intValue == 28 || intValue == 30 || intValue == 92) {
@@ -269,7 +381,11 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
                         mantissa = 0;
                     }
                     break;
-                case 0: case 1: case 2: case 3: case 38:
+                case 0:
+                case 1:
+                case 2:
+                case 3:
+                case 38:
                     if (axisCommand != kAxisNone) return kAxisCommandConflict;
                     axisCommand = kAxisMotion;
                     [[fallthrough]];
@@ -283,11 +399,14 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
                         mantissa = 0;
                     }
                     break;
-                case 17: case 18: case 19:
+                case 17:
+                case 18:
+                case 19:
                     group = kGroupPlane;
                     m.plane = intValue;
                     break;
-                case 90: case 91:
+                case 90:
+                case 91:
                     if (mantissa == 0) {
                         group = kGroupDistance;
                         m.incremental = intValue == 91;
@@ -298,18 +417,21 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
                         mantissa = 0;
                     }
                     break;
-                case 93: case 94:
+                case 93:
+                case 94:
                     group = kGroupFeedMode;
                     m.inverseTime = intValue == 93;
                     break;
-                case 20: case 21:
+                case 20:
+                case 21:
                     group = kGroupUnits;
                     m.inches = intValue == 20;
                     break;
                 case 40:
                     group = kGroupCutter;
                     break;
-                case 43: case 49:
+                case 43:
+                case 49:
                     group = kGroupToolLength;
                     if (axisCommand != kAxisNone) return kAxisCommandConflict;
                     axisCommand = kAxisToolLength;
@@ -321,7 +443,12 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
                         return kUnsupportedCommand;
                     mantissa = 0;
                     break;
-                case 54: case 55: case 56: case 57: case 58: case 59:
+                case 54:
+                case 55:
+                case 56:
+                case 57:
+                case 58:
+                case 59:
                     group = kGroupCoordSystem;
                     m.coordSystem = intValue - 54;
                     break;
@@ -331,26 +458,33 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
                     break;
                 default:
                     return kUnsupportedCommand;
+                }
+                if (mantissa != 0) return kCommandValueNotInteger;
+                if (commands & group) return kModalGroupViolation;
+                commands |= group;
+                continue;
             }
-            if (mantissa > 0) return kCommandValueNotInteger;
-            if (commands & group) return kModalGroupViolation;
-            commands |= group;
-            continue;
-        }
-        if (letter == 'M') {
-            if (mantissa > 0) return kCommandValueNotInteger;
-            switch (intValue) {
-                case 0: case 1: case 2: case 30:
+            if (letter == 'M') {
+                if (mantissa != 0) return kCommandValueNotInteger;
+                switch (intValue) {
+                case 0:
+                case 1:
+                case 2:
+                case 30:
                     group = kGroupFlow;
                     // M1, the optional stop, is accepted and does nothing.
                     if (intValue == 0) flow = ProgramFlow::Paused;
                     if (intValue == 2 || intValue == 30) flow = ProgramFlow::Ended;
                     break;
-                case 3: case 4: case 5:
+                case 3:
+                case 4:
+                case 5:
                     group = kGroupSpindle;
                     m.spindle = intValue;
                     break;
-                case 7: case 8: case 9:
+                case 7:
+                case 8:
+                case 9:
                     if (intValue == 7 && !v09 && !settings_.mistCoolant) return kUnsupportedCommand;
                     group = kGroupCoolant;
                     if (intValue == 9) {
@@ -367,27 +501,74 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
                     break;
                 default:
                     return kUnsupportedCommand;
+                }
+                if (commands & group) return kModalGroupViolation;
+                commands |= group;
+                continue;
             }
-            if (commands & group) return kModalGroupViolation;
-            commands |= group;
-            continue;
         }
         unsigned word = 0;
         switch (letter) {
-            case 'F': word = kF; f = value; break;
-            case 'I': word = kI; ijk[0] = value; ijkWords |= 1; break;
-            case 'J': word = kJ; ijk[1] = value; ijkWords |= 2; break;
-            case 'K': word = kK; ijk[2] = value; ijkWords |= 4; break;
-            case 'L': word = kL; l = intValue; break;
-            case 'N': word = kN; n = whole; break;
-            case 'P': word = kP; p = value; break;
-            case 'R': word = kR; r = value; break;
-            case 'S': word = kS; s = value; break;
-            case 'T': word = kT; t = intValue; break;
-            case 'X': word = kX; xyz[0] = value; axisWords |= 1; break;
-            case 'Y': word = kY; xyz[1] = value; axisWords |= 2; break;
-            case 'Z': word = kZ; xyz[2] = value; axisWords |= 4; break;
-            default: return kUnsupportedCommand;
+        case 'F':
+            word = kF;
+            f = value;
+            break;
+        case 'I':
+            word = kI;
+            ijk[0] = value;
+            ijkWords |= 1;
+            break;
+        case 'J':
+            word = kJ;
+            ijk[1] = value;
+            ijkWords |= 2;
+            break;
+        case 'K':
+            word = kK;
+            ijk[2] = value;
+            ijkWords |= 4;
+            break;
+        case 'L':
+            word = kL;
+            l = static_cast<int>(std::trunc(value));
+            break;
+        case 'N':
+            word = kN;
+            n = std::trunc(value);
+            break;
+        case 'P':
+            word = kP;
+            p = value;
+            break;
+        case 'R':
+            word = kR;
+            r = value;
+            break;
+        case 'S':
+            word = kS;
+            s = value;
+            break;
+        case 'T':
+            word = kT;
+            t = value >= 0 && value < 256 ? static_cast<int>(value) : 0;
+            break;
+        case 'X':
+            word = kX;
+            xyz[0] = value;
+            axisWords |= 1;
+            break;
+        case 'Y':
+            word = kY;
+            xyz[1] = value;
+            axisWords |= 2;
+            break;
+        case 'Z':
+            word = kZ;
+            xyz[2] = value;
+            axisWords |= 4;
+            break;
+        default:
+            return kUnsupportedCommand;
         }
         if (values & word) return kWordRepeated;
         if ((word & (kF | kN | kP | kT | kS)) && value < 0) return kNegativeValue;
@@ -421,9 +602,13 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
 
     std::size_t axis0 = 0, axis1 = 1, axisLinear = 2;
     if (m.plane == 18) {
-        axis0 = 2; axis1 = 0; axisLinear = 1;
+        axis0 = 2;
+        axis1 = 0;
+        axisLinear = 1;
     } else if (m.plane == 19) {
-        axis0 = 1; axis1 = 2; axisLinear = 0;
+        axis0 = 1;
+        axis1 = 2;
+        axisLinear = 0;
     }
 
     if (m.inches)
@@ -437,70 +622,70 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
     const Vec3& g92 = offsets_.g92;
 
     int coordSelect = 0;
-    Vec3 data{};  // G10's new coordinate data, or G28/G30's stored position
+    Vec3 data{}; // G10's new coordinate data, or G28/G30's stored position
     switch (nonModal) {
-        case kSetCoordData: {
-            if (!axisWords) return kNoAxisWords;
-            if (!(values & (kP | kL))) return kValueWordMissing;
-            coordSelect = static_cast<int>(std::trunc(p));
-            if (coordSelect > 6) return kUnsupportedCoordSys;
-            if (l != 20) {
-                if (l != 2 || (values & kR)) return kUnsupportedCommand;
-            }
-            values &= ~(kL | kP);
-            coordSelect = coordSelect > 0 ? coordSelect - 1 : m.coordSystem;
-            data = offsets_.coordSystems[static_cast<std::size_t>(coordSelect)];
-            for (std::size_t i = 0; i < 3; ++i) {
-                if (!(axisWords & (1u << i))) continue;
-                if (l == 20) {
-                    data[i] = position_[i] - g92[i] - xyz[i];
-                    if (i == 2) data[i] -= offsets_.toolLength;
-                } else {
-                    data[i] = xyz[i];
-                }
-            }
-            break;
+    case kSetCoordData: {
+        if (!axisWords) return kNoAxisWords;
+        if (!(values & (kP | kL))) return kValueWordMissing;
+        coordSelect = static_cast<int>(std::trunc(p));
+        if (coordSelect > 6) return kUnsupportedCoordSys;
+        if (l != 20) {
+            if (l != 2 || (values & kR)) return kUnsupportedCommand;
         }
-        case kSetOffset:
-            if (!axisWords) return kNoAxisWords;
-            for (std::size_t i = 0; i < 3; ++i) {
-                if (axisWords & (1u << i)) {
-                    xyz[i] = position_[i] - blockCoord[i] - xyz[i];
-                    if (i == 2) xyz[i] -= offsets_.toolLength;
-                } else {
-                    xyz[i] = g92[i];
-                }
+        values &= ~(kL | kP);
+        coordSelect = coordSelect > 0 ? coordSelect - 1 : m.coordSystem;
+        data = offsets_.coordSystems[static_cast<std::size_t>(coordSelect)];
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (!(axisWords & (1u << i))) continue;
+            if (l == 20) {
+                data[i] = position_[i] - g92[i] - xyz[i];
+                if (i == 2) data[i] -= offsets_.toolLength;
+            } else {
+                data[i] = xyz[i];
             }
-            break;
-        default:
-            if (axisCommand != kAxisToolLength && axisWords) {
-                for (std::size_t i = 0; i < 3; ++i) {
-                    if (!(axisWords & (1u << i))) {
-                        xyz[i] = position_[i];
-                    } else if (nonModal != kAbsoluteOverride) {
-                        if (m.incremental) {
-                            xyz[i] += position_[i];
-                        } else {
-                            xyz[i] += blockCoord[i] + g92[i];
-                            if (i == 2) xyz[i] += offsets_.toolLength;
-                        }
+        }
+        break;
+    }
+    case kSetOffset:
+        if (!axisWords) return kNoAxisWords;
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (axisWords & (1u << i)) {
+                xyz[i] = position_[i] - blockCoord[i] - xyz[i];
+                if (i == 2) xyz[i] -= offsets_.toolLength;
+            } else {
+                xyz[i] = g92[i];
+            }
+        }
+        break;
+    default:
+        if (axisCommand != kAxisToolLength && axisWords) {
+            for (std::size_t i = 0; i < 3; ++i) {
+                if (!(axisWords & (1u << i))) {
+                    xyz[i] = position_[i];
+                } else if (nonModal != kAbsoluteOverride) {
+                    if (m.incremental) {
+                        xyz[i] += position_[i];
+                    } else {
+                        xyz[i] += blockCoord[i] + g92[i];
+                        if (i == 2) xyz[i] += offsets_.toolLength;
                     }
                 }
             }
-            if (nonModal == kGoHome0 || nonModal == kGoHome1) {
-                data = nonModal == kGoHome0 ? offsets_.g28 : offsets_.g30;
-                if (axisWords) {
-                    // Only the axes named go on to the stored position.
-                    for (std::size_t i = 0; i < 3; ++i)
-                        if (!(axisWords & (1u << i))) data[i] = position_[i];
-                } else {
-                    axisCommand = kAxisNone;
-                }
-            } else if (nonModal == kAbsoluteOverride) {
-                if (m.motion != MotionMode::Rapid && m.motion != MotionMode::Linear)
-                    return kG53InvalidMotionMode;
+        }
+        if (nonModal == kGoHome0 || nonModal == kGoHome1) {
+            data = nonModal == kGoHome0 ? offsets_.g28 : offsets_.g30;
+            if (axisWords) {
+                // Only the axes named go on to the stored position.
+                for (std::size_t i = 0; i < 3; ++i)
+                    if (!(axisWords & (1u << i))) data[i] = position_[i];
+            } else {
+                axisCommand = kAxisNone;
             }
-            break;
+        } else if (nonModal == kAbsoluteOverride) {
+            if (m.motion != MotionMode::Rapid && m.motion != MotionMode::Linear)
+                return kG53InvalidMotionMode;
+        }
+        break;
     }
 
     // Motion modes.
@@ -514,52 +699,52 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
         } else {
             if (f == 0.0) return kUndefinedFeedRate;
             switch (m.motion) {
-                case MotionMode::Linear:
-                    if (!axisWords) axisCommand = kAxisNone;
-                    break;
-                case MotionMode::ArcCw:
-                    clockwise = true;
-                    [[fallthrough]];
-                case MotionMode::ArcCcw: {
-                    if (!axisWords) return kNoAxisWords;
-                    if (!(axisWords & ((1u << axis0) | (1u << axis1)))) return kNoAxisWordsInPlane;
-                    double x = xyz[axis0] - position_[axis0];
-                    double y = xyz[axis1] - position_[axis1];
-                    if (values & kR) {
-                        values &= ~kR;
-                        if (SamePosition(position_, xyz)) return kInvalidTarget;
-                        if (m.inches) r *= kMmPerInch;
-                        double h = 4.0 * r * r - x * x - y * y;
-                        if (h < 0) return kArcRadiusError;
-                        h = -std::sqrt(h) / std::hypot(x, y);
-                        if (m.motion == MotionMode::ArcCcw) h = -h;
-                        // A negative radius asks for the arc of more than half a turn.
-                        if (r < 0) {
-                            h = -h;
-                            r = -r;
-                        }
-                        ijk[axis0] = 0.5 * (x - y * h);
-                        ijk[axis1] = 0.5 * (y + x * h);
-                    } else {
-                        if (!(ijkWords & ((1u << axis0) | (1u << axis1)))) return kNoOffsetsInPlane;
-                        values &= ~(kI | kJ | kK);
-                        if (m.inches)
-                            for (std::size_t i = 0; i < 3; ++i)
-                                if (ijkWords & (1u << i)) ijk[i] *= kMmPerInch;
-                        x -= ijk[axis0];
-                        y -= ijk[axis1];
-                        const double targetR = std::hypot(x, y);
-                        r = std::hypot(ijk[axis0], ijk[axis1]);
-                        const double deltaR = std::fabs(targetR - r);
-                        if (deltaR > 0.005 && (deltaR > 0.5 || deltaR > 0.001 * r))
-                            return kInvalidTarget;
-                    }
-                    break;
-                }
-                default:  // probing
-                    if (!axisWords) return kNoAxisWords;
+            case MotionMode::Linear:
+                if (!axisWords) axisCommand = kAxisNone;
+                break;
+            case MotionMode::ArcCw:
+                clockwise = true;
+                [[fallthrough]];
+            case MotionMode::ArcCcw: {
+                if (!axisWords) return kNoAxisWords;
+                if (!(axisWords & ((1u << axis0) | (1u << axis1)))) return kNoAxisWordsInPlane;
+                double x = xyz[axis0] - position_[axis0];
+                double y = xyz[axis1] - position_[axis1];
+                if (values & kR) {
+                    values &= ~kR;
                     if (SamePosition(position_, xyz)) return kInvalidTarget;
-                    break;
+                    if (m.inches) r *= kMmPerInch;
+                    double h = 4.0 * r * r - x * x - y * y;
+                    if (h < 0) return kArcRadiusError;
+                    h = -std::sqrt(h) / std::hypot(x, y);
+                    if (m.motion == MotionMode::ArcCcw) h = -h;
+                    // A negative radius asks for the arc of more than half a turn.
+                    if (r < 0) {
+                        h = -h;
+                        r = -r;
+                    }
+                    ijk[axis0] = 0.5 * (x - y * h);
+                    ijk[axis1] = 0.5 * (y + x * h);
+                } else {
+                    if (!(ijkWords & ((1u << axis0) | (1u << axis1)))) return kNoOffsetsInPlane;
+                    values &= ~(kI | kJ | kK);
+                    if (m.inches)
+                        for (std::size_t i = 0; i < 3; ++i)
+                            if (ijkWords & (1u << i)) ijk[i] *= kMmPerInch;
+                    x -= ijk[axis0];
+                    y -= ijk[axis1];
+                    const double targetR = std::hypot(x, y);
+                    r = std::hypot(ijk[axis0], ijk[axis1]);
+                    const double deltaR = std::fabs(targetR - r);
+                    if (deltaR > 0.005 && (deltaR > 0.5 || deltaR > 0.001 * r))
+                        return kInvalidTarget;
+                }
+                break;
+            }
+            default: // probing
+                if (!axisWords) return kNoAxisWords;
+                if (SamePosition(position_, xyz)) return kInvalidTarget;
+                break;
             }
         }
     }
@@ -588,11 +773,11 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
     }
     // 0.9j does not keep the tool number; 1.1h keeps the block's (none: 0).
     modal_.tool = v09 ? 0 : t;
-    if (modal_.spindle != m.spindle) {
+    if ((commands & kGroupSpindle) && modal_.spindle != m.spindle) {
         result.spindleChanged = true;
         modal_.spindle = m.spindle;
     }
-    if (modal_.flood != m.flood || modal_.mist != m.mist) {
+    if ((commands & kGroupCoolant) && (modal_.flood != m.flood || modal_.mist != m.mist)) {
         result.spindleChanged = true;
         modal_.flood = m.flood;
         modal_.mist = m.mist;
@@ -627,35 +812,35 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
         result.motions.push_back(mo);
     };
     switch (nonModal) {
-        case kSetCoordData:
-            offsets_.coordSystems[static_cast<std::size_t>(coordSelect)] = data;
-            result.wroteSettings = true;
-            if (coordSelect == modal_.coordSystem) result.offsetsChanged = true;
-            break;
-        case kGoHome0:
-        case kGoHome1:
-            if (axisCommand != kAxisNone) rapidTo(xyz);
-            rapidTo(data);
-            position_ = data;
-            break;
-        case kSetHome0:
-            offsets_.g28 = position_;
-            result.wroteSettings = true;
-            break;
-        case kSetHome1:
-            offsets_.g30 = position_;
-            result.wroteSettings = true;
-            break;
-        case kSetOffset:
-            offsets_.g92 = xyz;
-            result.offsetsChanged = true;
-            break;
-        case kResetOffset:
-            offsets_.g92 = {};
-            result.offsetsChanged = true;
-            break;
-        default:
-            break;
+    case kSetCoordData:
+        offsets_.coordSystems[static_cast<std::size_t>(coordSelect)] = data;
+        result.wroteSettings = true;
+        if (coordSelect == modal_.coordSystem) result.offsetsChanged = true;
+        break;
+    case kGoHome0:
+    case kGoHome1:
+        if (axisCommand != kAxisNone) rapidTo(xyz);
+        rapidTo(data);
+        position_ = data;
+        break;
+    case kSetHome0:
+        offsets_.g28 = position_;
+        result.wroteSettings = true;
+        break;
+    case kSetHome1:
+        offsets_.g30 = position_;
+        result.wroteSettings = true;
+        break;
+    case kSetOffset:
+        offsets_.g92 = xyz;
+        result.offsetsChanged = true;
+        break;
+    case kResetOffset:
+        offsets_.g92 = {};
+        result.offsetsChanged = true;
+        break;
+    default:
+        break;
     }
 
     modal_.motion = m.motion;
@@ -669,79 +854,94 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
                              (a[2] - b[2]) * (a[2] - b[2]));
         };
         switch (m.motion) {
-            case MotionMode::Rapid:
-                rapidTo(xyz);
-                break;
-            case MotionMode::Linear:
-                result.motions.push_back({Motion::Feed, xyz, feedFor(distance(position_, xyz))});
-                break;
-            case MotionMode::ArcCw:
-            case MotionMode::ArcCcw: {
-                const double c0 = position_[axis0] + ijk[axis0];
-                const double c1 = position_[axis1] + ijk[axis1];
-                double r0 = -ijk[axis0], r1 = -ijk[axis1];
-                const double rt0 = xyz[axis0] - c0, rt1 = xyz[axis1] - c1;
-                double travel = std::atan2(r0 * rt1 - r1 * rt0, r0 * rt0 + r1 * rt1);
-                constexpr double kTwoPi = 2 * std::numbers::pi;
-                if (clockwise) {
-                    if (travel >= -kArcAngularEpsilon) travel -= kTwoPi;
-                } else if (travel <= kArcAngularEpsilon) {
-                    travel += kTwoPi;
-                }
-                const double tol = settings_.arcTolerance;
-                const double perSegment = std::sqrt(tol * (2 * r - tol));
-                const double count = perSegment > 0 ? std::floor(std::fabs(0.5 * travel * r) / perSegment)
-                                                    : 0.0;
-                const std::size_t segments =
-                    count >= static_cast<double>(kMaxArcSegments) ? kMaxArcSegments
-                    : count > 0                                   ? static_cast<std::size_t>(count)
-                                                                  : 0;
-                // In inverse time each segment gets its share of the arc's time.
-                const double arcFeed = modal_.inverseTime && segments ? f * static_cast<double>(segments) : f;
-                Vec3 at = position_;
-                if (segments > 0) {
-                    const double theta = travel / static_cast<double>(segments);
-                    const double linear = (xyz[axisLinear] - position_[axisLinear]) / static_cast<double>(segments);
-                    const double cosT = std::cos(theta), sinT = std::sin(theta);
-                    int sinceExact = 0;
-                    for (std::size_t i = 1; i < segments; ++i) {
-                        if (sinceExact < kArcCorrection) {
-                            const double next = r0 * sinT + r1 * cosT;
-                            r0 = r0 * cosT - r1 * sinT;
-                            r1 = next;
-                            ++sinceExact;
-                        } else {
-                            const double angle = static_cast<double>(i) * theta;
-                            const double ci = std::cos(angle), si = std::sin(angle);
-                            r0 = -ijk[axis0] * ci + ijk[axis1] * si;
-                            r1 = -ijk[axis0] * si - ijk[axis1] * ci;
-                            sinceExact = 0;
-                        }
-                        Vec3 next = at;
-                        next[axis0] = c0 + r0;
-                        next[axis1] = c1 + r1;
-                        next[axisLinear] += linear;
-                        Motion seg{Motion::Feed, next,
-                                   modal_.inverseTime ? arcFeed * distance(at, next) : arcFeed};
-                        seg.arc = true;
-                        result.motions.push_back(seg);
-                        at = next;
+        case MotionMode::Rapid:
+            rapidTo(xyz);
+            break;
+        case MotionMode::Linear:
+            result.motions.push_back({Motion::Feed, xyz, feedFor(distance(position_, xyz))});
+            break;
+        case MotionMode::ArcCw:
+        case MotionMode::ArcCcw: {
+            const double c0 = position_[axis0] + ijk[axis0];
+            const double c1 = position_[axis1] + ijk[axis1];
+            double r0 = -ijk[axis0], r1 = -ijk[axis1];
+            const double rt0 = xyz[axis0] - c0, rt1 = xyz[axis1] - c1;
+            double travel = std::atan2(r0 * rt1 - r1 * rt0, r0 * rt0 + r1 * rt1);
+            constexpr double kTwoPi = 2 * std::numbers::pi;
+            if (clockwise) {
+                if (travel >= -kArcAngularEpsilon) travel -= kTwoPi;
+            } else if (travel <= kArcAngularEpsilon) {
+                travel += kTwoPi;
+            }
+            const double tol = settings_.arcTolerance;
+            const double perSegment = std::sqrt(tol * (2 * r - tol));
+            const double count =
+                perSegment > 0 ? std::floor(std::fabs(0.5 * travel * r) / perSegment) : 0.0;
+            const std::size_t segments = count >= static_cast<double>(kMaxArcSegments)
+                                             ? kMaxArcSegments
+                                         : count > 0 ? static_cast<std::size_t>(count)
+                                                     : 0;
+            // In inverse time each segment gets its share of the arc's time.
+            const double arcFeed =
+                modal_.inverseTime && segments ? f * static_cast<double>(segments) : f;
+            // The segment ends are written straight into the result, axis by axis (a copied
+            // Vec3 written through run-time axis indices stalls the store buffer).
+            result.motions.reserve(result.motions.size() + segments + 1);
+            double prev0 = position_[axis0], prev1 = position_[axis1],
+                   prevL = position_[axisLinear];
+            auto segmentFeed = [&](double e0, double e1, double eL) {
+                if (!modal_.inverseTime) return arcFeed;
+                const double d0 = e0 - prev0, d1 = e1 - prev1, dL = eL - prevL;
+                return arcFeed * std::sqrt(d0 * d0 + d1 * d1 + dL * dL);
+            };
+            if (segments > 0) {
+                const double theta = travel / static_cast<double>(segments);
+                const double linear =
+                    (xyz[axisLinear] - position_[axisLinear]) / static_cast<double>(segments);
+                const double cosT = std::cos(theta), sinT = std::sin(theta);
+                int sinceExact = 0;
+                for (std::size_t i = 1; i < segments; ++i) {
+                    if (sinceExact < kArcCorrection) {
+                        const double next = r0 * sinT + r1 * cosT;
+                        r0 = r0 * cosT - r1 * sinT;
+                        r1 = next;
+                        ++sinceExact;
+                    } else {
+                        const double angle = static_cast<double>(i) * theta;
+                        const double ci = std::cos(angle), si = std::sin(angle);
+                        r0 = -ijk[axis0] * ci + ijk[axis1] * si;
+                        r1 = -ijk[axis0] * si - ijk[axis1] * ci;
+                        sinceExact = 0;
                     }
+                    const double e0 = c0 + r0, e1 = c1 + r1, eL = prevL + linear;
+                    Motion& seg = result.motions.emplace_back();
+                    seg.kind = Motion::Feed;
+                    seg.target[axis0] = e0;
+                    seg.target[axis1] = e1;
+                    seg.target[axisLinear] = eL;
+                    seg.feed = segmentFeed(e0, e1, eL);
+                    seg.arc = true;
+                    prev0 = e0;
+                    prev1 = e1;
+                    prevL = eL;
                 }
-                Motion last{Motion::Feed, xyz,
-                            modal_.inverseTime ? arcFeed * distance(at, xyz) : arcFeed};
-                last.arc = true;
-                result.motions.push_back(last);
-                break;
             }
-            default: {
-                Motion probe{Motion::Probe, xyz, feedFor(distance(position_, xyz))};
-                probe.probeAway = m.motion == MotionMode::ProbeAway || m.motion == MotionMode::ProbeAwayNoError;
-                probe.probeNoError =
-                    m.motion == MotionMode::ProbeTowardNoError || m.motion == MotionMode::ProbeAwayNoError;
-                result.motions.push_back(probe);
-                break;
-            }
+            Motion& last = result.motions.emplace_back();
+            last.kind = Motion::Feed;
+            last.target = xyz;
+            last.feed = segmentFeed(xyz[axis0], xyz[axis1], xyz[axisLinear]);
+            last.arc = true;
+            break;
+        }
+        default: {
+            Motion probe{Motion::Probe, xyz, feedFor(distance(position_, xyz))};
+            probe.probeAway =
+                m.motion == MotionMode::ProbeAway || m.motion == MotionMode::ProbeAwayNoError;
+            probe.probeNoError = m.motion == MotionMode::ProbeTowardNoError ||
+                                 m.motion == MotionMode::ProbeAwayNoError;
+            result.motions.push_back(probe);
+            break;
+        }
         }
         position_ = xyz;
     }
@@ -781,7 +981,7 @@ std::string Interpreter::ParserStateReport() const {
     r += modal_.inches ? " G20" : " G21";
     r += modal_.incremental ? " G91" : " G90";
     r += modal_.inverseTime ? " G93" : " G94";
-    if (v09) r += " M0";  // the program flow reads "running" once a block is done
+    if (v09) r += " M0"; // the program flow reads "running" once a block is done
     r += " M";
     AppendInt(r, modal_.spindle);
     if (modal_.mist) r += " M7";
@@ -824,7 +1024,7 @@ void ProgramBuilder::AddLine(std::string_view raw, std::size_t row) {
         program_.errors.push_back({row, kLineOverflow});
         return;
     }
-    if (clean_.empty() || clean_[0] == '$') return;  // settings lines move nothing
+    if (clean_.empty() || clean_[0] == '$') return; // settings lines move nothing
     const Vec3 before = interpreter_.Position();
     interpreter_.Execute(clean_, result_);
     if (result_.status != kOk) {
@@ -838,10 +1038,18 @@ void ProgramBuilder::AddLine(std::string_view raw, std::size_t row) {
         s.to = m.target;
         s.row = row;
         switch (m.kind) {
-            case Motion::Rapid: s.kind = Segment::Rapid; break;
-            case Motion::Feed: s.kind = m.arc ? Segment::Arc : Segment::Feed; break;
-            case Motion::Probe: s.kind = Segment::Probe; break;
-            case Motion::Dwell: s.kind = Segment::Dwell; break;
+        case Motion::Rapid:
+            s.kind = Segment::Rapid;
+            break;
+        case Motion::Feed:
+            s.kind = m.arc ? Segment::Arc : Segment::Feed;
+            break;
+        case Motion::Probe:
+            s.kind = Segment::Probe;
+            break;
+        case Motion::Dwell:
+            s.kind = Segment::Dwell;
+            break;
         }
         s.feed = m.kind == Motion::Dwell ? m.seconds : m.feed;
         program_.segments.push_back(s);
@@ -863,4 +1071,4 @@ Program InterpretText(std::string_view text, Dialect dialect, MachineSettings se
     return builder.Take();
 }
 
-}  // namespace gcode
+} // namespace gcode

@@ -29,7 +29,7 @@ enum Status : int {
     kStepPulseMin = 6,
     kSettingReadFail = 7,
     kNotIdle = 8,
-    kSystemLocked = 9,  // alarm lock (and in 1.1h the jog lock)
+    kSystemLocked = 9, // alarm lock (and in 1.1h the jog lock)
     kSoftLimit = 10,
     kLineOverflow = 11,
     kMaxStepRate = 12,
@@ -79,16 +79,16 @@ enum class ProgramFlow { Running, Paused, Ended };
 // The parser's modal state, as "$G" shows it.
 struct ModalState {
     MotionMode motion = MotionMode::Rapid;
-    int coordSystem = 0;        // 0..5 for G54..G59
-    int plane = 17;             // 17, 18 or 19
-    bool inches = false;        // G20 / G21
-    bool incremental = false;   // G91 / G90
-    bool inverseTime = false;   // G93 / G94
-    bool toolLengthDynamic = false;  // G43.1 / G49
-    int spindle = 5;            // M3, M4 or M5
-    bool flood = false;         // M8
-    bool mist = false;          // M7
-    double feed = 0;            // mm/min (in G93 the block's own value)
+    int coordSystem = 0;            // 0..5 for G54..G59
+    int plane = 17;                 // 17, 18 or 19
+    bool inches = false;            // G20 / G21
+    bool incremental = false;       // G91 / G90
+    bool inverseTime = false;       // G93 / G94
+    bool toolLengthDynamic = false; // G43.1 / G49
+    int spindle = 5;                // M3, M4 or M5
+    bool flood = false;             // M8
+    bool mist = false;              // M7
+    double feed = 0;                // mm/min (in G93 the block's own value)
     double spindleSpeed = 0;
     int tool = 0;
 };
@@ -96,11 +96,11 @@ struct ModalState {
 // What the controller keeps in its settings memory (survives a reset) and what it keeps until
 // reset, as "$#" shows them; machine coordinates, mm.
 struct Offsets {
-    std::array<Vec3, 6> coordSystems{};  // G54..G59
+    std::array<Vec3, 6> coordSystems{}; // G54..G59
     Vec3 g28{};
     Vec3 g30{};
     Vec3 g92{};
-    double toolLength = 0;  // along Z
+    double toolLength = 0; // along Z
     Vec3 probe{};
     bool probeSucceeded = false;
 };
@@ -110,9 +110,9 @@ struct Offsets {
 struct Motion {
     enum Kind { Rapid, Feed, Probe, Dwell } kind = Feed;
     Vec3 target{};
-    double feed = 0;      // mm/min for Feed and Probe (inverse time already converted)
-    double seconds = 0;   // Dwell
-    bool arc = false;     // a segment of an arc
+    double feed = 0;    // mm/min for Feed and Probe (inverse time already converted)
+    double seconds = 0; // Dwell
+    bool arc = false;   // a segment of an arc
     // Probe: toward or away from the work, and whether not touching is an alarm.
     bool probeAway = false;
     bool probeNoError = false;
@@ -121,16 +121,16 @@ struct Motion {
 // The answer to one block.
 struct Result {
     int status = kOk;
-    std::vector<Motion> motions;       // in the order the controller runs them
-    ProgramFlow flow = ProgramFlow::Running;  // M0 pauses; M2/M30 end ("Pgm End")
-    bool spindleChanged = false;       // the block changed spindle or coolant: waits for a stand
-    bool offsetsChanged = false;       // work offsets changed (1.1h reports WCO again)
-    bool wroteSettings = false;        // G10, G28.1, G30.1 write the settings memory
+    std::vector<Motion> motions;             // in the order the controller runs them
+    ProgramFlow flow = ProgramFlow::Running; // M0 pauses; M2/M30 end ("Pgm End")
+    bool spindleChanged = false; // the block changed spindle or coolant: waits for a stand
+    bool offsetsChanged = false; // work offsets changed (1.1h reports WCO again)
+    bool wroteSettings = false;  // G10, G28.1, G30.1 write the settings memory
 };
 
 // The machine settings the interpreter needs.
 struct MachineSettings {
-    double arcTolerance = 0.002;  // $12, mm
+    double arcTolerance = 0.002; // $12, mm
     // 1.1h builds without mist coolant by default: M7 is then an unsupported command.
     bool mistCoolant = false;
 };
@@ -208,8 +208,8 @@ bool ReadNumber(std::string_view text, std::size_t& pos, double& value);
 struct Segment {
     Vec3 from{}, to{};
     enum Kind { Rapid, Feed, Arc, Probe, Dwell } kind = Feed;
-    double feed = 0;      // mm/min; for Dwell the seconds
-    std::size_t row = 0;  // the file line it comes from, counting from 0
+    double feed = 0;     // mm/min; for Dwell the seconds
+    std::size_t row = 0; // the file line it comes from, counting from 0
 };
 
 struct FileError {
@@ -219,7 +219,7 @@ struct FileError {
 
 struct Program {
     std::vector<Segment> segments;
-    std::vector<FileError> errors;  // lines the controller would refuse (they produce nothing)
+    std::vector<FileError> errors; // lines the controller would refuse (they produce nothing)
 };
 
 // Runs every line of `lines` in order, as a controller that starts from power-up would.
@@ -244,4 +244,4 @@ private:
 Program InterpretText(std::string_view text, Dialect dialect = Dialect::Grbl11h,
                       MachineSettings settings = {});
 
-}  // namespace gcode
+} // namespace gcode

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <string>
 #include <vector>
 
+#include "Estimate.h"
 #include "Interpreter.h"
 
 namespace {
@@ -20,8 +23,23 @@ using gcode::Vec3;
 constexpr Dialect k09 = Dialect::Grbl09j;
 constexpr Dialect k11 = Dialect::Grbl11h;
 
+// Runs a test in a decimal-comma locale (generated on the test machines), restoring the old.
+class GermanLocale {
+public:
+    GermanLocale() : saved_(std::setlocale(LC_ALL, nullptr)) {
+        active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    }
+    ~GermanLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
+    bool Active() const { return active_; }
+
+private:
+    std::string saved_;
+    bool active_ = false;
+};
+
 // Runs the set-up blocks (each must be accepted), then the block under test.
-gcode::Result RunAfter(Interpreter& in, const std::vector<std::string>& setup, const std::string& block) {
+gcode::Result RunAfter(Interpreter& in, const std::vector<std::string>& setup,
+                       const std::string& block) {
     for (const std::string& s : setup) {
         const gcode::Result r = in.Execute(s);
         EXPECT_EQ(r.status, 0) << "set-up block " << s;
@@ -38,11 +56,11 @@ struct StatusCase {
 
 TEST(Interpreter, GivesEachMalformedBlockTheFirmwaresStatus) {
     const std::vector<StatusCase> cases = {
-        {{}, "G0G1X1", 24, 24},         // two motion commands: the axis words' owner conflicts
-        {{}, "G17G18", 21, 21},         // two planes: modal group
+        {{}, "G0G1X1", 24, 24}, // two motion commands: the axis words' owner conflicts
+        {{}, "G17G18", 21, 21}, // two planes: modal group
         {{}, "M3M5", 21, 21},
         {{}, "G92G0X1", 24, 24},
-        {{}, "G1X1", 22, 22},           // no feed yet
+        {{}, "G1X1", 22, 22}, // no feed yet
         {{}, "G2X1I1", 22, 22},
         {{}, "X1X2", 25, 25},
         {{}, "1", 1, 1},
@@ -51,18 +69,19 @@ TEST(Interpreter, GivesEachMalformedBlockTheFirmwaresStatus) {
         {{}, "G4", 28, 28},
         {{}, "G1.5X1", 23, 23},
         {{}, "M3.5", 23, 23},
+        {{}, "G-0.5", 23, 23},
         {{}, "G38.1Z1", 20, 20},
         {{}, "G43Z1", 20, 20},
         {{}, "G90.1", 20, 20},
         {{}, "G92.2", 20, 20},
         {{}, "M6", 20, 20},
         {{}, "A1", 20, 20},
-        {{}, "M7", 0, 20},              // mist coolant only where built in
+        {{}, "M7", 0, 20}, // mist coolant only where built in
         {{}, "F-1", 4, 4},
-        {{}, "N10000000", 27, 0},       // the versions' line number limits differ
-        {{"G80"}, "G92X0", 0, 31},      // 1.1h refuses every axis word under G80
+        {{}, "N10000000", 27, 0},  // the versions' line number limits differ
+        {{"G80"}, "G92X0", 0, 31}, // 1.1h refuses every axis word under G80
         {{}, "G80X1", 31, 31},
-        {{"G93"}, "G0X1", 22, 0},       // 0.9j wants F even for a rapid in inverse time
+        {{"G93"}, "G0X1", 22, 0}, // 0.9j wants F even for a rapid in inverse time
         {{}, "G10X1", 28, 28},
         {{}, "G10L2P7X1", 29, 29},
         {{}, "G10L3P1X1", 20, 20},
@@ -73,14 +92,14 @@ TEST(Interpreter, GivesEachMalformedBlockTheFirmwaresStatus) {
         {{}, "G2X1Y1R0.1F100", 34, 34},
         {{}, "G2X0Y0R1F100", 33, 33},
         {{}, "G2X1K1F100", 35, 35},
-        {{}, "G2X10I1F100", 33, 33},    // the end is not on the circle
+        {{}, "G2X10I1F100", 33, 33}, // the end is not on the circle
         {{}, "G1X1I1F100", 36, 36},
         {{}, "G0R1", 36, 36},
         {{}, "G43.1X1", 37, 37},
         {{}, "G38.2F100", 26, 26},
         {{}, "G38.2Z0F100", 33, 33},
         {{}, "G2X10I5F100", 0, 0},
-        {{}, "G49.1", 0, 0},            // read as G49, as the firmware does
+        {{}, "G49.1", 0, 0}, // read as G49, as the firmware does
         {{}, "G40G61G91.1M1", 0, 0},
     };
     for (const Dialect d : {k09, k11}) {
@@ -109,8 +128,8 @@ struct MoveCase {
     std::vector<std::string> setup;
     std::string block;
     Motion::Kind kind;
-    Vec3 target;   // the last motion's, machine mm
-    double value;  // its feed (mm/min) or dwell seconds
+    Vec3 target;  // the last motion's, machine mm
+    double value; // its feed (mm/min) or dwell seconds
 };
 
 TEST(Interpreter, PutsMotionsInMachineCoordinates) {
@@ -124,8 +143,8 @@ TEST(Interpreter, PutsMotionsInMachineCoordinates) {
         {{"G0X3", "G10L20P1X0"}, "G0X1", Motion::Rapid, {4, 0, 0}, 0},
         {{"G43.1Z2"}, "G0Z0", Motion::Rapid, {0, 0, 2}, 0},
         {{"G0X7Y8", "G28.1", "G0X0Y0"}, "G28", Motion::Rapid, {7, 8, 0}, 0},
-        {{"G0X7Y8", "G30.1", "G0X0Y0"}, "G30Y1", Motion::Rapid, {0, 8, 0}, 0},  // named axes only
-        {{}, "G93G1X10F2", Motion::Feed, {10, 0, 0}, 20},  // twice a minute over 10 mm
+        {{"G0X7Y8", "G30.1", "G0X0Y0"}, "G30Y1", Motion::Rapid, {0, 8, 0}, 0}, // named axes only
+        {{}, "G93G1X10F2", Motion::Feed, {10, 0, 0}, 20}, // twice a minute over 10 mm
         {{}, "G4P1.5", Motion::Dwell, {0, 0, 0}, 1.5},
         {{}, "G38.2Z-5F50", Motion::Probe, {0, 0, -5}, 50},
     };
@@ -137,7 +156,8 @@ TEST(Interpreter, PutsMotionsInMachineCoordinates) {
             ASSERT_FALSE(r.motions.empty()) << c.block;
             const Motion& m = r.motions.back();
             EXPECT_EQ(m.kind, c.kind) << c.block;
-            for (std::size_t i = 0; i < 3; ++i) EXPECT_NEAR(m.target[i], c.target[i], 1e-9) << c.block;
+            for (std::size_t i = 0; i < 3; ++i)
+                EXPECT_NEAR(m.target[i], c.target[i], 1e-9) << c.block;
             EXPECT_NEAR(c.kind == Motion::Dwell ? m.seconds : m.feed, c.value, 1e-9) << c.block;
         }
     }
@@ -145,7 +165,7 @@ TEST(Interpreter, PutsMotionsInMachineCoordinates) {
 
 struct ArcCase {
     std::string block;
-    std::size_t segments;  // GRBL's count for the default tolerance of 0.002 mm
+    std::size_t segments; // GRBL's count for the default tolerance of 0.002 mm
     Vec3 center;
     std::size_t axis0, axis1, linear;
     Vec3 end;
@@ -156,10 +176,10 @@ struct ArcCase {
 TEST(Interpreter, BreaksArcsIntoGrblsSegments) {
     const std::vector<ArcCase> cases = {
         {"G2X10I5F100", 55, {5, 0, 0}, 0, 1, 2, {10, 0, 0}},
-        {"G2X0I5F100", 111, {5, 0, 0}, 0, 1, 2, {0, 0, 0}},  // full circle
-        {"G3X0Z-2I5F100", 111, {5, 0, 0}, 0, 1, 2, {0, 0, -2}},  // helix
+        {"G2X0I5F100", 111, {5, 0, 0}, 0, 1, 2, {0, 0, 0}},     // full circle
+        {"G3X0Z-2I5F100", 111, {5, 0, 0}, 0, 1, 2, {0, 0, -2}}, // helix
         {"G2X5Y5R5F100", 27, {5, 0, 0}, 0, 1, 2, {5, 5, 0}},
-        {"G2X5Y5R-5F100", 83, {0, 5, 0}, 0, 1, 2, {5, 5, 0}},  // the long way round
+        {"G2X5Y5R-5F100", 83, {0, 5, 0}, 0, 1, 2, {5, 5, 0}}, // the long way round
         {"G18G2X10K0I5F100", 55, {5, 0, 0}, 2, 0, 1, {10, 0, 0}},
         {"G19G3Y10J5F100", 55, {0, 5, 0}, 1, 2, 0, {0, 10, 0}},
     };
@@ -177,7 +197,8 @@ TEST(Interpreter, BreaksArcsIntoGrblsSegments) {
                                              m.target[c.axis1] - c.center[c.axis1]);
             EXPECT_NEAR(radius, 5, 1e-9) << c.block << " segment " << i;
             const double climb = m.target[c.linear] - lastLinear;
-            EXPECT_NEAR(climb, (c.end[c.linear]) / static_cast<double>(c.segments), 1e-9) << c.block;
+            EXPECT_NEAR(climb, (c.end[c.linear]) / static_cast<double>(c.segments), 1e-9)
+                << c.block;
             lastLinear = m.target[c.linear];
         }
         EXPECT_EQ(r.motions.back().target, c.end) << c.block;
@@ -202,17 +223,22 @@ TEST(Interpreter, ReportsTheParserState) {
     const std::vector<ReportCase> cases = {
         {k09, {}, "[G0 G54 G17 G21 G90 G94 M0 M5 M9 T0 F0. S0.]"},
         {k11, {}, "[GC:G0 G54 G17 G21 G90 G94 M5 M9 T0 F0 S0]"},
-        {k11, {"G20G91G18G56G93", "M4S1200T3G1F2"}, "[GC:G1 G56 G18 G20 G91 G93 M4 M9 T3 F2 S1200]"},
+        {k11,
+         {"G20G91G18G56G93", "M4S1200T3G1F2"},
+         "[GC:G1 G56 G18 G20 G91 G93 M4 M9 T3 F2 S1200]"},
         {k11, {"G21F100M8", "G38.3Z-1"}, "[GC:G38.3 G54 G17 G21 G90 G94 M5 M8 T0 F100 S0]"},
         {k09, {"M3S500M7G80"}, "[G80 G54 G17 G21 G90 G94 M0 M3 M7 T0 F0. S500.]"},
         // F is kept in mm/min; the tool number only while named (1.1h).
         {k11, {"G20F10T2", "G0X1"}, "[GC:G0 G54 G17 G20 G90 G94 M5 M9 T0 F254 S0]"},
         // A program end resets some modes and keeps units, F and S.
-        {k11, {"G20G91G55G2X2I1F10M3S100M8", "M30"}, "[GC:G1 G54 G17 G20 G90 G94 M5 M9 T0 F254 S100]"},
+        {k11,
+         {"G20G91G55G2X2I1F10M3S100M8", "M30"},
+         "[GC:G1 G54 G17 G20 G90 G94 M5 M9 T0 F254 S100]"},
     };
     for (const ReportCase& c : cases) {
         Interpreter in(c.dialect);
-        for (const std::string& b : c.blocks) ASSERT_EQ(in.Execute(b).status, 0) << b;
+        for (const std::string& b : c.blocks)
+            ASSERT_EQ(in.Execute(b).status, 0) << b;
         EXPECT_EQ(in.ParserStateReport(), c.state);
     }
 }
@@ -234,6 +260,8 @@ TEST(Interpreter, KeepsOffsetsAcrossAResetButNotG92) {
 }
 
 TEST(Interpreter, ReadsNumbersAsTheFirmwareDoesInAnyLocale) {
+    const GermanLocale german;
+    ASSERT_TRUE(german.Active()) << "the de_DE.UTF-8 locale is not generated here";
     struct Num {
         const char* text;
         bool ok;
@@ -241,10 +269,17 @@ TEST(Interpreter, ReadsNumbersAsTheFirmwareDoesInAnyLocale) {
         std::size_t end;
     };
     const std::vector<Num> nums = {
-        {"1.5", true, 1.5, 3},      {"-.5X", true, -0.5, 3}, {"+2", true, 2, 2},
-        {"1.2.3", true, 1.2, 3},    {".", false, 0, 0},      {"-", false, 0, 0},
-        {"1e5", true, 1, 1},        {"123456789", true, 123456780, 9},
+        {"1.5", true, 1.5, 3},
+        {"-.5X", true, -0.5, 3},
+        {"+2", true, 2, 2},
+        {"1.2.3", true, 1.2, 3},
+        {".", false, 0, 0},
+        {"-", false, 0, 0},
+        {"1e5", true, 1, 1},
+        {"123456789", true, 123456780, 9},
         {"0.123456789", true, 0.1234567, 11},
+        {"1000000000000000000000000000000000000", true, 1e36, 37},
+        {"1000000000000000000000000000000000000000", false, 0, 0}, // beyond a float
     };
     for (const Num& n : nums) {
         std::size_t pos = 0;
@@ -252,12 +287,14 @@ TEST(Interpreter, ReadsNumbersAsTheFirmwareDoesInAnyLocale) {
         EXPECT_EQ(gcode::ReadNumber(n.text, pos, v), n.ok) << n.text;
         EXPECT_EQ(pos, n.end) << n.text;
         if (n.ok) {
-            EXPECT_NEAR(v, n.value, 1e-9) << n.text;
+            EXPECT_NEAR(v, n.value, 1e-9 * std::max(1.0, n.value)) << n.text;
         }
     }
     EXPECT_EQ(gcode::FormatNumber(-0.0004, 3), "0.000");
     EXPECT_EQ(gcode::FormatNumber(-1.2345, 3), "-1.235");
     EXPECT_EQ(gcode::FormatNumber(25.0, 0, true), "25.");
+    EXPECT_EQ(gcode::FormatNumber(1e20, 0),
+              "100000000000000000000"); // beyond whole-number arithmetic
 }
 
 // A CAM-style file: rows map to segments, refused lines are listed with their row and produce
@@ -267,7 +304,7 @@ TEST(Interpreter, RunsAFileIntoSegmentsWithTheirRows) {
         "%\r\n(header)\r\nG21 G90 G17\r\nG0 Z5\r\nG0 X0 Y0\r\nG1 Z-1 F100 ; plunge\r\n"
         "G2 X10 Y0 I5 J0 F300\r\nG1 X10 Y-5\r\nG4 P0.5\r\nG3 X0 Y-5 R4\r\nG0 Z5\r\nM30";
     const gcode::Program p = gcode::InterpretText(text);
-    ASSERT_EQ(p.errors.size(), 2u);  // "%" and "G3 ... R5" whose chord exceeds the diameter
+    ASSERT_EQ(p.errors.size(), 2u); // "%" and "G3 ... R5" whose chord exceeds the diameter
     EXPECT_EQ(p.errors[0].row, 0u);
     EXPECT_EQ(p.errors[0].status, gcode::kExpectedCommandLetter);
     EXPECT_EQ(p.errors[1].row, 9u);
@@ -290,4 +327,34 @@ TEST(Interpreter, RunsAFileIntoSegmentsWithTheirRows) {
     EXPECT_EQ(p.segments[p.segments.size() - 2].kind, gcode::Segment::Dwell);
 }
 
-}  // namespace
+} // namespace
+
+namespace {
+
+// The estimate of single moves against the trapezoid and triangle formulas, and a dwell and a
+// second move on top.
+TEST(Estimate, FollowsTheTrapezoidOfEachMove) {
+    const gcode::MachineLimits limits; // 500 mm/min, 10 mm/s^2 on every axis
+    struct Case {
+        std::string text;
+        double seconds;
+    };
+    const std::vector<Case> cases = {
+        // 10 mm at 300 mm/min: 0.5 s ramps of 1.25 mm each, 7.5 mm at 5 mm/s.
+        {"G1 X10 F300", 0.5 + 0.5 + 7.5 / 5},
+        // 1 mm at 600 mm/min (capped at 500): a triangle, peak sqrt(10 * 1) mm/s.
+        {"G1 X1 F600", 2 * std::sqrt(10.0) / 10},
+        // A rapid runs at the maximum rate: 8.33 mm/s, ramps of 0.833 s and 3.47 mm each.
+        {"G0 X20",
+         2 * (500.0 / 60) / 10 + (20 - 2 * (500.0 / 60) * (500.0 / 60) / 20) / (500.0 / 60)},
+        // Back and forth: a reversal stops; and the dwell adds.
+        {"G1 X10 F300\nG4 P1.5\nG1 X0", 2 * (1.0 + 7.5 / 5) + 1.5},
+    };
+    for (const Case& c : cases) {
+        const gcode::Program p = gcode::InterpretText(c.text);
+        ASSERT_TRUE(p.errors.empty()) << c.text;
+        EXPECT_NEAR(gcode::EstimateSeconds(p.segments, limits), c.seconds, 1e-6) << c.text;
+    }
+}
+
+} // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -16,8 +17,22 @@ using grblsim::Dialect;
 using grblsim::GrblEngine;
 using grblsim::Vec3;
 
+// Runs a test in a decimal-comma locale (generated on the test machines), restoring the old.
+class GermanLocale {
+public:
+    GermanLocale() : saved_(std::setlocale(LC_ALL, nullptr)) {
+        active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    }
+    ~GermanLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
+    bool Active() const { return active_; }
+
+private:
+    std::string saved_;
+    bool active_ = false;
+};
+
 struct Exchange {
-    double at;  // machine seconds
+    double at; // machine seconds
     std::string send;
     std::string reply;
 };
@@ -26,7 +41,7 @@ struct Transcript {
     const char* name;
     Dialect dialect;
     std::vector<Exchange> steps;
-    double probeZ = std::nan("");  // the work surface's machine Z, if there is one
+    double probeZ = std::nan(""); // the work surface's machine Z, if there is one
 };
 
 const std::string kBanner09 = "\r\nGrbl 0.9j ['$' for help]\r\n";
@@ -43,16 +58,17 @@ std::vector<Transcript> Transcripts() {
           {0, "G2 X1\r", "error: Undefined feed rate\r\n"},
           {0, "G2 X1 F100\r", "error: Invalid gcode ID:35\r\n"},
           {0, "G5\r", "error: Unsupported command\r\n"},
-          {0, "G0 G1 X1\r", "error: Invalid gcode ID:24\r\n"},  // two owners of the axis words
+          {0, "G0 G1 X1\r", "error: Invalid gcode ID:24\r\n"}, // two owners of the axis words
           {0, "G17 G18\r", "error: Modal group violation\r\n"},
           {0, "G1 X1\r", "error: Undefined feed rate\r\n"},
           {0, "X1 X2\r", "error: Invalid gcode ID:25\r\n"},
           {0, "1\r", "error: Expected command letter\r\n"},
           {0, "$G1\r", "error: Invalid statement\r\n"},
           {0, "$Q\r", "error: Bad number format\r\n"},
-          {0, "$J=X1 F100\r", "error: Bad number format\r\n"},  // no jogging before 1.1
+          {0, "$J=X1 F100\r", "error: Bad number format\r\n"}, // no jogging before 1.1
           // 0.9j answers at the 80th character and reads the rest as a line of its own.
-          {0, std::string(90, 'X') + "\r", "error: Line overflow\r\nerror: Bad number format\r\n"}}},
+          {0, std::string(90, 'X') + "\r",
+           "error: Line overflow\r\nerror: Bad number format\r\n"}}},
         {"errors11",
          D::Grbl11h,
          {{0, "$H\r", "error:5\r\n"},
@@ -106,7 +122,7 @@ std::vector<Transcript> Transcripts() {
         {"abort11",
          D::Grbl11h,
          {{0, "G1 X10 F300\r", "ok\r\n"},
-          {0.1, "$J=X1 F100\r", "error:8\r\n"},  // not while a job runs
+          {0.1, "$J=X1 F100\r", "error:8\r\n"}, // not while a job runs
           {0.5, "\x18", "ALARM:3\r\n"},
           {1.0, "$J=X1 F100\r", kBanner11 + "[MSG:'$H'|'$X' to unlock]\r\nerror:8\r\n"},
           {1.0, "$X\r", "[MSG:Caution: Unlocked]\r\nok\r\n"}}},
@@ -214,14 +230,16 @@ std::vector<Transcript> Transcripts() {
            "<Idle|MPos:0.000,0.000,-1.800|FS:0,0|Ov:100,100,100>\r\n"},
           {4, "G38.3 Z-1\r", ""},
           {6, "G38.2 Z0\r", "[PRB:0.000,0.000,-1.000:0]\r\nok\r\n"},
-          {8, "$G\r", "ALARM:5\r\n[PRB:0.000,0.000,-1.000:0]\r\nok\r\n"
-                       "[GC:G38.2 G54 G17 G21 G90 G94 M5 M9 T0 F120 S0]\r\nok\r\n"}},
+          {8, "$G\r",
+           "ALARM:5\r\n[PRB:0.000,0.000,-1.000:0]\r\nok\r\n"
+           "[GC:G38.2 G54 G17 G21 G90 G94 M5 M9 T0 F120 S0]\r\nok\r\n"}},
          -2.0},
         {"probe09",
          D::Grbl09j,
          {{0, "G38.2 Z-1 F120\r", ""},
-          {2, "?", "ALARM: Probe fail\r\n[PRB:0.000,0.000,0.000:0]\r\nok\r\n"
-                   "<Alarm,MPos:0.000,0.000,-1.000,WPos:0.000,0.000,-1.000>\r\n"}}},
+          {2, "?",
+           "ALARM: Probe fail\r\n[PRB:0.000,0.000,0.000:0]\r\nok\r\n"
+           "<Alarm,MPos:0.000,0.000,-1.000,WPos:0.000,0.000,-1.000>\r\n"}}},
     };
 }
 
@@ -260,11 +278,13 @@ int CountOks(const std::string& text) {
 // only when the first move ends; bytes beyond the 128-byte receive buffer are lost while the
 // controller waits.
 TEST(GrblEngine, AnswersAMoveWhenItIsPlannedAndDropsWhatOverflowsTheBuffer) {
-    for (const auto& [dialect, depth] : {std::pair{Dialect::Grbl09j, 17}, std::pair{Dialect::Grbl11h, 15}}) {
+    for (const auto& [dialect, depth] :
+         {std::pair{Dialect::Grbl09j, 17}, std::pair{Dialect::Grbl11h, 15}}) {
         GrblEngine engine(dialect);
         engine.Boot(0);
         (void)engine.TakeOutput();
-        for (int i = 1; i <= depth + 1; ++i) engine.Receive("G1X" + std::to_string(i) + "F500\n", 0);
+        for (int i = 1; i <= depth + 1; ++i)
+            engine.Receive("G1X" + std::to_string(i) + "F500\n", 0);
         EXPECT_EQ(CountOks(engine.TakeOutput()), depth);
         EXPECT_EQ(engine.GetState(), GrblEngine::State::Run);
 
@@ -292,7 +312,8 @@ TEST(GrblEngine, CancelsQueuedJogsAndAnswersTheOneThatWaited) {
     GrblEngine engine(Dialect::Grbl11h);
     engine.Boot(0);
     (void)engine.TakeOutput();
-    for (int i = 0; i < 16; ++i) engine.Receive("$J=G91X1F500\n", 0);
+    for (int i = 0; i < 16; ++i)
+        engine.Receive("$J=G91X1F500\n", 0);
     EXPECT_EQ(CountOks(engine.TakeOutput()), 15);
 
     engine.Receive("\x85", 0.1);
@@ -300,7 +321,7 @@ TEST(GrblEngine, CancelsQueuedJogsAndAnswersTheOneThatWaited) {
         engine.Advance(next);
     EXPECT_EQ(engine.TakeOutput(), "ok\r\n");
     EXPECT_EQ(engine.GetState(), GrblEngine::State::Idle);
-    EXPECT_NEAR(engine.MachinePosition()[0], 0.1, 1e-9);  // 1 mm/s after 0.1 s, stopping
+    EXPECT_NEAR(engine.MachinePosition()[0], 0.1, 1e-9); // 1 mm/s after 0.1 s, stopping
 }
 
 // A dwell waits for the moves before it, then for its own time.
@@ -315,7 +336,7 @@ TEST(GrblEngine, AnswersADwellWhenItHasPassed) {
     EXPECT_EQ(engine.TakeOutput(), "ok\r\n");
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -323,7 +344,9 @@ namespace {
 // returns the replies and the machine time when the last answer came.
 int CountAnswers(const std::string& text) {
     int n = CountOks(text);
-    for (std::size_t at = text.find("error"); at != std::string::npos; at = text.find("error", at + 1)) ++n;
+    for (std::size_t at = text.find("error"); at != std::string::npos;
+         at = text.find("error", at + 1))
+        ++n;
     return n;
 }
 
@@ -336,7 +359,7 @@ std::string Stream(GrblEngine& engine, const std::vector<std::string>& lines, do
             replies += engine.TakeOutput();
             if (CountAnswers(replies) > answered) break;
             const double next = engine.NextEvent();
-            if (next < 0) break;  // nothing would ever answer: the caller's checks fail
+            if (next < 0) break; // nothing would ever answer: the caller's checks fail
             t = next;
             engine.Advance(t);
         }
@@ -348,10 +371,24 @@ std::string Stream(GrblEngine& engine, const std::vector<std::string>& lines, do
 // is accepted, the machine ends where the program leaves it, and it takes at least the time
 // its feeds allow.
 TEST(GrblEngine, RunsACamFileWithArcsToItsEnd) {
-    const std::vector<std::string> program = {
-        "%", "(pocket)", "G21 G90 G17 G94 G54", "G10 L2 P1 X10 Y10 Z0", "M3 S10000", "G0 Z5",
-        "G0 X0 Y0", "G1 Z-1 F120", "G2 X10 Y0 I5 J0 F600", "G3 X0 Y0 R5", "G2 X0 Y0 I5 J0",
-        "G18 G2 X10 Z-1 I5 K0", "G17 G91 G1 X-5 Y5", "G90 G4 P0.2", "G20 G0 Z0.5", "M5 M30"};
+    const GermanLocale german; // every number read and written stays locale-free
+    ASSERT_TRUE(german.Active()) << "the de_DE.UTF-8 locale is not generated here";
+    const std::vector<std::string> program = {"%",
+                                              "(pocket)",
+                                              "G21 G90 G17 G94 G54",
+                                              "G10 L2 P1 X10 Y10 Z0",
+                                              "M3 S10000",
+                                              "G0 Z5",
+                                              "G0 X0 Y0",
+                                              "G1 Z-1 F120",
+                                              "G2 X10 Y0 I5 J0 F600",
+                                              "G3 X0 Y0 R5",
+                                              "G2 X0 Y0 I5 J0",
+                                              "G18 G2 X10 Z-1 I5 K0",
+                                              "G17 G91 G1 X-5 Y5",
+                                              "G90 G4 P0.2",
+                                              "G20 G0 Z0.5",
+                                              "M5 M30"};
     for (const Dialect d : {Dialect::Grbl09j, Dialect::Grbl11h}) {
         GrblEngine engine(d);
         engine.Boot(0);
@@ -382,7 +419,8 @@ TEST(GrblEngine, KeepsItsSettingsMemoryAcrossPowerUps) {
     engine.Boot(0);
     double t = 0;
     Stream(engine, {"$110=1000", "G10L2P1X3", "$N0=G20", "G21", "G92X7", "G0X1"}, t);
-    for (double next = engine.NextEvent(); next >= 0; next = engine.NextEvent()) engine.Advance(next);
+    for (double next = engine.NextEvent(); next >= 0; next = engine.NextEvent())
+        engine.Advance(next);
     engine.Boot(t + 1);
     EXPECT_EQ(engine.TakeOutput(), "\r\nGrbl 1.1h ['$' for help]\r\n>G20:ok\r\n");
     EXPECT_EQ(engine.MachinePosition(), (Vec3{}));
@@ -392,4 +430,50 @@ TEST(GrblEngine, KeepsItsSettingsMemoryAcrossPowerUps) {
     EXPECT_NE(replies.find("[G92:0.000,0.000,0.000]"), std::string::npos);
 }
 
-}  // namespace
+} // namespace
+
+namespace {
+
+// The machine follows GRBL's planner on arcs and short segments too: a full circle at 300
+// mm/min keeps its feed through the gentle corners of its 111 chords (ramps only at its ends);
+// a line of 0.1 mm segments runs only as fast as the blocks in the planner allow stopping
+// within, sqrt(2 a (depth - 1) 0.1 mm), less in 1.1h (15 blocks) than in 0.9j (17).
+TEST(GrblEngine, FollowsThePlannerOnArcsAndShortSegments) {
+    {
+        GrblEngine engine(Dialect::Grbl11h);
+        engine.Boot(0);
+        double t = 0;
+        Stream(engine, {"G2 X0 Y0 I5 F300"}, t);
+        for (double next = engine.NextEvent(); next >= 0; next = engine.NextEvent()) {
+            t = next;
+            engine.Advance(next);
+        }
+        const double chords = 111 * 2 * 5 * std::sin(3.14159265358979 / 111);
+        EXPECT_NEAR(t, (chords - 2.5) / 5 + 1.0, 0.01); // 0.5 s and 1.25 mm for each ramp
+    }
+    for (const auto& [dialect, depth] :
+         {std::pair{Dialect::Grbl09j, 17}, std::pair{Dialect::Grbl11h, 15}}) {
+        GrblEngine engine(dialect);
+        engine.Boot(0);
+        double t = 0;
+        Stream(engine, {"G91"}, t);
+        // Once the planner is full each line is answered as a block ends: in the steady
+        // middle of the line, between the 40th and the 80th answer.
+        double t40 = 0, x40 = 0;
+        for (int i = 1; i <= 100; ++i) {
+            Stream(engine, {"G1 X0.1 F600"}, t);
+            if (i == 40) {
+                t40 = t;
+                x40 = engine.MachinePosition()[0];
+            }
+            if (i == 80) {
+                const double speed = (engine.MachinePosition()[0] - x40) / (t - t40);
+                const double expected = std::sqrt(2 * 10 * (depth - 1) * 0.1); // mm/s
+                EXPECT_GT(speed, expected * 0.99) << "depth " << depth;
+                EXPECT_LT(speed, expected * 1.03) << "depth " << depth;
+            }
+        }
+    }
+}
+
+} // namespace

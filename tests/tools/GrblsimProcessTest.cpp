@@ -105,4 +105,23 @@ TEST(Grblsim, GarblesOneReplyOrFallsSilent) {
     }
 }
 
+// Numbers on the command line are read the same in every locale (the test also runs under a
+// decimal-comma one); the settings memory outlives a client; a probe finds the surface.
+TEST(Grblsim, ProbesItsSurfaceAndKeepsSettingsBetweenClients) {
+    Simulator sim({"--dialect", "1.1h", "--probe-z", "-2.5", "--time-scale", "20.5"});
+    const std::string banner = "\r\nGrbl 1.1h ['$' for help]\r\n";
+    int fd = OpenPort(sim.entry_);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(ReadFor(fd, banner), banner);
+    ASSERT_EQ(write(fd, "$N0=G91\r", 9), 9);
+    EXPECT_EQ(ReadFor(fd, "ok\r\n"), "ok\r\n");
+    close(fd);
+    fd = OpenPort(sim.entry_);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(ReadFor(fd, ">G91:ok\r\n"), banner + ">G91:ok\r\n");
+    ASSERT_EQ(write(fd, "G38.2 Z-5 F600\r", 15), 15);
+    EXPECT_EQ(ReadFor(fd, "ok\r\n"), "[PRB:0.000,0.000,-2.500:1]\r\nok\r\n");
+    close(fd);
+}
+
 }  // namespace

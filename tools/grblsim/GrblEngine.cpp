@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <charconv>
+#include <cmath>
 #include <map>
 #include <optional>
 
@@ -16,7 +16,7 @@ constexpr unsigned char kJogCancel = 0x85;
 // The firmware waits this long after an alarm before it starts again (machine seconds).
 constexpr double kAlarmPause = 0.5;
 
-using namespace gcode;  // the status numbers
+using namespace gcode; // the status numbers
 
 std::string Number(double value, int decimals, bool pointAlways) {
     return FormatNumber(value, decimals, pointAlways);
@@ -30,7 +30,8 @@ std::string Int(long long value) {
 
 std::string Binary8(int value) {
     std::string bits;
-    for (int bit = 7; bit >= 0; --bit) bits += (value >> bit) & 1 ? '1' : '0';
+    for (int bit = 7; bit >= 0; --bit)
+        bits += (value >> bit) & 1 ? '1' : '0';
     return bits;
 }
 
@@ -39,7 +40,7 @@ struct SettingInfo {
     double default09;
     double default11;
     enum Kind { Int, Mask, Float, Rpm } kind;
-    const char* text09;  // empty: no such setting in 0.9j
+    const char* text09; // empty: no such setting in 0.9j
 };
 
 // Defaults of the generic machine both versions ship with.
@@ -68,16 +69,15 @@ constexpr SettingInfo kSettings[] = {
     {32, 0, 0, SettingInfo::Int, ""},
 };
 constexpr const char* kAxisNames = "xyz";
-constexpr const char* kAxisSettingTexts[] = {", step/mm", " max rate, mm/min",
-                                             " accel, mm/sec^2", " max travel, mm"};
+constexpr const char* kAxisSettingTexts[] = {", step/mm", " max rate, mm/min", " accel, mm/sec^2",
+                                             " max travel, mm"};
 constexpr double kAxisDefaults[] = {250, 500, 10, 200};
 
-}  // namespace
+} // namespace
 
 GrblEngine::GrblEngine(Dialect dialect)
-    : dialect_(dialect),
-      motion_(&limits_, dialect == Dialect::Grbl09j ? gcode::Planner::kCapacity09
-                                                     : gcode::Planner::kCapacity),
+    : dialect_(dialect), motion_(&limits_, dialect == Dialect::Grbl09j ? gcode::Planner::kCapacity09
+                                                                       : gcode::Planner::kCapacity),
       interp_(dialect) {
     RestoreDefaultSettings();
 }
@@ -89,7 +89,8 @@ void GrblEngine::RestoreDefaultSettings() {
         ApplySetting(info.number, dialect_ == Dialect::Grbl09j ? info.default09 : info.default11);
     }
     for (int group = 0; group < 4; ++group)
-        for (int axis = 0; axis < 3; ++axis) ApplySetting(100 + 10 * group + axis, kAxisDefaults[group]);
+        for (int axis = 0; axis < 3; ++axis)
+            ApplySetting(100 + 10 * group + axis, kAxisDefaults[group]);
 }
 
 void GrblEngine::ApplySetting(int n, double value) {
@@ -123,7 +124,7 @@ std::string GrblEngine::TakeOutput() {
 
 void GrblEngine::Receive(std::string_view bytes, double now) {
     Advance(now);
-    if (bootAt_ >= 0) return;  // still pausing after an alarm: the board takes nothing
+    if (bootAt_ >= 0) return; // still pausing after an alarm: the board takes nothing
     for (const char c : bytes) {
         const auto u = static_cast<unsigned char>(c);
         if (c == '?' || c == '!' || c == '~' || c == kReset) {
@@ -140,32 +141,32 @@ void GrblEngine::Receive(std::string_view bytes, double now) {
 
 void GrblEngine::RealTime(char c, double now) {
     switch (c) {
-        case '?':
-            StatusReport();
-            break;
-        case '!':
-            if (state_ == State::Jog) {
-                CancelJog();  // a jog is not paused but ended
-            } else if (state_ == State::Run || state_ == State::Idle) {
-                motion_.Hold();
-                state_ = State::Hold;
-            }
-            break;
-        case '~':
-            if (state_ == State::Hold) {
-                motion_.Resume();
-                // Cycle start ends a program pause: its line is answered.
-                if (pausing_ && !steps_.empty() && steps_.front().kind == Step::Pause)
-                    steps_.pop_front();
-                pausing_ = false;
-                state_ = motion_.Empty() ? State::Idle : State::Run;
-                FinishPending(now);
-                WorkLines(now);
-            }
-            break;
-        default:
-            ResetController(now);
-            break;
+    case '?':
+        StatusReport();
+        break;
+    case '!':
+        if (state_ == State::Jog) {
+            CancelJog(); // a jog is not paused but ended
+        } else if (state_ == State::Run || state_ == State::Idle) {
+            motion_.Hold();
+            state_ = State::Hold;
+        }
+        break;
+    case '~':
+        if (state_ == State::Hold) {
+            motion_.Resume();
+            // Cycle start ends a program pause: its line is answered.
+            if (pausing_ && !steps_.empty() && steps_.front().kind == Step::Pause)
+                steps_.pop_front();
+            pausing_ = false;
+            state_ = motion_.Empty() ? State::Idle : State::Run;
+            FinishPending(now);
+            WorkLines(now);
+        }
+        break;
+    default:
+        ResetController(now);
+        break;
     }
 }
 
@@ -180,7 +181,7 @@ void GrblEngine::CancelJog() {
     if (cancellingJog_) return;
     cancellingJog_ = true;
     motion_.Hold();
-    SyncStateWithMotion();  // a jog that has not started yet ends at once
+    SyncStateWithMotion(); // a jog that has not started yet ends at once
 }
 
 void GrblEngine::Alarm(int code) {
@@ -189,8 +190,8 @@ void GrblEngine::Alarm(int code) {
         out_ += "ALARM:" + Int(code) + "\r\n";
         return;
     }
-    static const char* const texts[] = {"", "Hard limit", "Soft limit", "Abort during cycle",
-                                        "Probe fail", "Probe fail"};
+    static const char* const texts[] = {
+        "", "Hard limit", "Soft limit", "Abort during cycle", "Probe fail", "Probe fail"};
     out_ += std::string("ALARM: ") + texts[code] + "\r\n";
 }
 
@@ -216,7 +217,7 @@ void GrblEngine::ResetController(double now) {
     cancellingJog_ = false;
     pausing_ = false;
     probePhase_ = ProbePhase::Idle;
-    exitCheckModeAfterReply_ = false;
+    resetAfterReply_ = false;
     interp_.Reset();
     interp_.SetPosition(motion_.Position());
     spindle_ = 5;
@@ -243,7 +244,8 @@ void GrblEngine::RunStartupLines() {
         const int status = ExecuteGcode(line, false);
         const std::string reply = StatusReply(dialect_, status);
         // 1.1h frames the line and its answer; 0.9j writes them one after the other.
-        out_ += dialect_ == Dialect::Grbl11h ? ">" + line + ":" + reply + "\r\n" : line + reply + "\r\n";
+        out_ += dialect_ == Dialect::Grbl11h ? ">" + line + ":" + reply + "\r\n"
+                                             : line + reply + "\r\n";
     }
     FinishPending(lastTime_);
 }
@@ -311,67 +313,67 @@ void GrblEngine::SyncStateWithMotion() {
 bool GrblEngine::ProbeStep(const Step& s) {
     const auto touching = [&](double z) { return hasSurface_ && z <= surfaceZ_; };
     switch (probePhase_) {
-        case ProbePhase::Idle: {
-            // The probe starts from a standing machine, and not already where it would stop.
-            if (!motion_.Empty()) return false;
-            const Vec3 from = motion_.Position();
-            if (touching(from[2]) != s.probeAway) {
-                Alarm(4);
-                interp_.SetPosition(from);
-                steps_.clear();
-                return true;
-            }
-            // Where the probe meets the surface (or leaves it): the move is split there into
-            // two blocks in one line, which the planner runs exactly as the one move.
-            double t = -1;
-            const double dz = s.target[2] - from[2];
-            if (hasSurface_ && dz != 0) {
-                const bool crosses = s.probeAway ? s.target[2] > surfaceZ_ : s.target[2] <= surfaceZ_;
-                if (crosses) t = (surfaceZ_ - from[2]) / dz;
-            }
-            if (t > 0 && t <= 1) {
-                for (std::size_t i = 0; i < 3; ++i)
-                    probeTrigger_[i] = from[i] + t * (s.target[i] - from[i]);
-                motion_.Push(probeTrigger_, s.value, false);
-                if (t < 1) motion_.Push(s.target, s.value, false);
-                probePhase_ = ProbePhase::Approach;
-            } else {
-                motion_.Push(s.target, s.value, false);
-                probePhase_ = ProbePhase::Open;
-            }
-            SyncStateWithMotion();
-            return false;
+    case ProbePhase::Idle: {
+        // The probe starts from a standing machine, and not already where it would stop.
+        if (!motion_.Empty()) return false;
+        const Vec3 from = motion_.Position();
+        if (touching(from[2]) != s.probeAway) {
+            Alarm(4);
+            interp_.SetPosition(from);
+            steps_.clear();
+            return true;
         }
-        case ProbePhase::Approach: {
-            // The first block ends at the contact: from there the machine stops as a feed hold
-            // stops, and the rest of the move is dropped.
-            const bool atContact = motion_.Empty() ||
-                                   (motion_.Blocks() == 1 && motion_.Position() == probeTrigger_);
-            if (!atContact) return false;
-            interp_.SetProbeResult(probeTrigger_, true);
-            motion_.Hold();
-            probePhase_ = ProbePhase::Stopping;
-            [[fallthrough]];
+        // Where the probe meets the surface (or leaves it): the move is split there into
+        // two blocks in one line, which the planner runs exactly as the one move.
+        double t = -1;
+        const double dz = s.target[2] - from[2];
+        if (hasSurface_ && dz != 0) {
+            const bool crosses = s.probeAway ? s.target[2] > surfaceZ_ : s.target[2] <= surfaceZ_;
+            if (crosses) t = (surfaceZ_ - from[2]) / dz;
         }
-        case ProbePhase::Stopping:
-            if (!motion_.Empty() && motion_.Speed() > 0) return false;
-            motion_.Abort();
-            interp_.SetPosition(motion_.Position());
-            probePhase_ = ProbePhase::Idle;
-            SyncStateWithMotion();
-            break;
-        case ProbePhase::Open:
-            if (!motion_.Empty()) return false;
-            probePhase_ = ProbePhase::Idle;
-            // Nothing touched: the machine stands at the end of the move.
-            if (s.probeNoError) {
-                interp_.SetProbeResult(motion_.Position(), false);
-            } else {
-                interp_.SetProbeResult(interp_.GetOffsets().probe, false);
-                Alarm(5);
-                steps_.erase(steps_.begin() + 1, steps_.end());
-            }
-            break;
+        if (t > 0 && t <= 1) {
+            for (std::size_t i = 0; i < 3; ++i)
+                probeTrigger_[i] = from[i] + t * (s.target[i] - from[i]);
+            motion_.Push(probeTrigger_, s.value, false);
+            if (t < 1) motion_.Push(s.target, s.value, false);
+            probePhase_ = ProbePhase::Approach;
+        } else {
+            motion_.Push(s.target, s.value, false);
+            probePhase_ = ProbePhase::Open;
+        }
+        SyncStateWithMotion();
+        return false;
+    }
+    case ProbePhase::Approach: {
+        // The first block ends at the contact: from there the machine stops as a feed hold
+        // stops, and the rest of the move is dropped.
+        const bool atContact =
+            motion_.Empty() || (motion_.Blocks() == 1 && motion_.Position() == probeTrigger_);
+        if (!atContact) return false;
+        interp_.SetProbeResult(probeTrigger_, true);
+        motion_.Hold();
+        probePhase_ = ProbePhase::Stopping;
+        [[fallthrough]];
+    }
+    case ProbePhase::Stopping:
+        if (!motion_.Empty() && motion_.Speed() > 0) return false;
+        motion_.Abort();
+        interp_.SetPosition(motion_.Position());
+        probePhase_ = ProbePhase::Idle;
+        SyncStateWithMotion();
+        break;
+    case ProbePhase::Open:
+        if (!motion_.Empty()) return false;
+        probePhase_ = ProbePhase::Idle;
+        // Nothing touched: the machine stands at the end of the move.
+        if (s.probeNoError) {
+            interp_.SetProbeResult(motion_.Position(), false);
+        } else {
+            interp_.SetProbeResult(interp_.GetOffsets().probe, false);
+            Alarm(5);
+            steps_.erase(steps_.begin() + 1, steps_.end());
+        }
+        break;
     }
     const gcode::Offsets& o = interp_.GetOffsets();
     out_ += "[PRB:" + Axes(o.probe) + (o.probeSucceeded ? ":1]\r\n" : ":0]\r\n");
@@ -389,7 +391,7 @@ void GrblEngine::FinishPending(double now) {
             SyncStateWithMotion();
         } else if (s.kind == Step::Probe) {
             if (!ProbeStep(s)) return;
-            if (steps_.empty()) break;  // refused at the start: nothing more of the line runs
+            if (steps_.empty()) break; // refused at the start: nothing more of the line runs
         } else {
             // Everything else happens with the machine standing.
             if (!motion_.Empty()) return;
@@ -449,10 +451,10 @@ void GrblEngine::WorkLines(double now) {
                 Reply(kLineOverflow);
             else
                 ExecuteLine(line, now);
-            if (exitCheckModeAfterReply_) {
-                // Leaving check mode resets the controller, as the firmware does.
-                exitCheckModeAfterReply_ = false;
-                state_ = State::Idle;
+            if (resetAfterReply_) {
+                // Leaving check mode and restoring defaults reset the controller once the line
+                // is answered, as the firmware does; an alarm outlives the reset.
+                resetAfterReply_ = false;
                 ResetController(now);
             }
             continue;
@@ -486,7 +488,7 @@ void GrblEngine::WorkLines(double now) {
 }
 
 void GrblEngine::ExecuteLine(const std::string& line, double now) {
-    int status = kOk;  // a blank line or a comment is answered at once, for syncing
+    int status = kOk; // a blank line or a comment is answered at once, for syncing
     if (!line.empty()) {
         if (line[0] == '$')
             status = ExecuteSystem(line);
@@ -531,75 +533,75 @@ int GrblEngine::ExecuteSystem(const std::string& line) {
     if (what == '$' || what == 'G' || what == 'C' || what == 'X') {
         if (line.size() != 2) return kInvalidStatement;
         switch (what) {
-            case '$':
-                if (state_ == State::Run || state_ == State::Hold) return kNotIdle;
-                ReportSettings();
-                break;
-            case 'G':
-                out_ += interp_.ParserStateReport() + "\r\n";
-                break;
-            case 'C':
-                if (state_ == State::Check) {
-                    Message("Disabled");
-                    exitCheckModeAfterReply_ = true;
-                } else {
-                    if (state_ != State::Idle) return kNotIdle;
-                    state_ = State::Check;
-                    Message("Enabled");
-                }
-                break;
-            default:
-                if (state_ == State::Alarm) {
-                    Message("Caution: Unlocked");
-                    state_ = State::Idle;
-                }
-                break;
+        case '$':
+            if (state_ == State::Run || state_ == State::Hold) return kNotIdle;
+            ReportSettings();
+            break;
+        case 'G':
+            out_ += interp_.ParserStateReport() + "\r\n";
+            break;
+        case 'C':
+            if (state_ == State::Check) {
+                Message("Disabled");
+                resetAfterReply_ = true;
+            } else {
+                if (state_ != State::Idle) return kNotIdle;
+                state_ = State::Check;
+                Message("Enabled");
+            }
+            break;
+        default:
+            if (state_ == State::Alarm) {
+                Message("Caution: Unlocked");
+                state_ = State::Idle;
+            }
+            break;
         }
         return kOk;
     }
     if (state_ != State::Idle && state_ != State::Alarm) return kNotIdle;
     switch (what) {
-        case '#':
-            if (line.size() != 2) return kInvalidStatement;
-            out_ += interp_.ParametersReport();
-            return kOk;
-        case 'H':
-            if (line.size() != 2) return kInvalidStatement;
-            return settings[22] != 0 ? kOk : kSettingDisabled;
-        case 'I':
-            if (line.size() != 2) return kInvalidStatement;
-            out_ += v09 ? "[0.9j.20160726:]\r\n" : "[VER:1.1h.20190830:]\r\n[OPT:V,15,128]\r\n";
-            return kOk;
-        case 'N':
-            if (line.size() == 2) {
-                for (std::size_t i = 0; i < startupLines_.size(); ++i)
-                    out_ += "$N" + Int(static_cast<long long>(i)) + "=" + startupLines_[i] + "\r\n";
-                return kOk;
-            }
-            if (line.size() >= 4 && (line[2] == '0' || line[2] == '1') && line[3] == '=') {
-                // The block is run once to check it, and stored only when it is accepted.
-                if (state_ != State::Idle) return kNotIdle;
-                const std::string block = line.substr(4);
-                const int status = block.empty() ? kOk : ExecuteGcode(block, false);
-                if (status == kOk) startupLines_[static_cast<std::size_t>(line[2] - '0')] = block;
-                return status;
-            }
-            return kInvalidStatement;
-        case 'R': {
-            // $RST=$ restores the settings, $RST=# clears the stored offsets, $RST=* both and
-            // the startup lines; the controller then resets.
-            if (line.size() != 6 || line.compare(0, 5, "$RST=") != 0) return kInvalidStatement;
-            const char which = line[5];
-            if (which != '$' && which != '#' && which != '*') return kInvalidStatement;
-            if (which == '$' || which == '*') RestoreDefaultSettings();
-            if (which == '#' || which == '*') interp_.ClearStoredOffsets();
-            if (which == '*') startupLines_ = {};
-            Message("Restoring defaults");
-            exitCheckModeAfterReply_ = true;  // the reset after the answer
+    case '#':
+        if (line.size() != 2) return kInvalidStatement;
+        out_ += interp_.ParametersReport();
+        return kOk;
+    case 'H':
+        if (line.size() != 2) return kInvalidStatement;
+        return settings[22] != 0 ? kOk : kSettingDisabled;
+    case 'I':
+        if (line.size() != 2) return kInvalidStatement;
+        out_ += v09 ? "[0.9j.20160726:]\r\n" : "[VER:1.1h.20190830:]\r\n[OPT:V,15,128]\r\n";
+        return kOk;
+    case 'N':
+        if (line.size() == 2) {
+            for (std::size_t i = 0; i < startupLines_.size(); ++i)
+                out_ += "$N" + Int(static_cast<long long>(i)) + "=" + startupLines_[i] + "\r\n";
             return kOk;
         }
-        default:
-            break;
+        if (line.size() >= 4 && (line[2] == '0' || line[2] == '1') && line[3] == '=') {
+            // The block is run once to check it, and stored only when it is accepted.
+            if (state_ != State::Idle) return kNotIdle;
+            const std::string block = line.substr(4);
+            const int status = block.empty() ? kOk : ExecuteGcode(block, false);
+            if (status == kOk) startupLines_[static_cast<std::size_t>(line[2] - '0')] = block;
+            return status;
+        }
+        return kInvalidStatement;
+    case 'R': {
+        // $RST=$ restores the settings, $RST=# clears the stored offsets, $RST=* both and
+        // the startup lines; the controller then resets.
+        if (line.size() != 6 || line.compare(0, 5, "$RST=") != 0) return kInvalidStatement;
+        const char which = line[5];
+        if (which != '$' && which != '#' && which != '*') return kInvalidStatement;
+        if (which == '$' || which == '*') RestoreDefaultSettings();
+        if (which == '#' || which == '*') interp_.ClearStoredOffsets();
+        if (which == '*') startupLines_ = {};
+        Message("Restoring defaults");
+        resetAfterReply_ = true; // the reset after the answer
+        return kOk;
+    }
+    default:
+        break;
     }
     // $n=value
     std::size_t pos = 1;
@@ -628,7 +630,7 @@ int GrblEngine::ExecuteGcode(const std::string& line, bool jog) {
 }
 
 void GrblEngine::QueueSteps(const gcode::Result& r, bool jog) {
-    if (r.offsetsChanged) wcoCounter_ = 0;  // the next report carries the new offset
+    if (r.offsetsChanged) wcoCounter_ = 0; // the next report carries the new offset
     if (state_ == State::Check) {
         // Check mode parses and moves nothing; a program end still says so.
         if (r.flow == gcode::ProgramFlow::Ended) Message("Pgm End");
@@ -647,23 +649,23 @@ void GrblEngine::QueueSteps(const gcode::Result& r, bool jog) {
         Step s{Step::Move};
         s.target = mo.target;
         switch (mo.kind) {
-            case gcode::Motion::Dwell:
-                s.kind = Step::Dwell;
-                s.value = mo.seconds;
-                break;
-            case gcode::Motion::Rapid:
-                s.rapid = true;
-                break;
-            case gcode::Motion::Feed:
-                s.kind = jog ? Step::Jog : Step::Move;
-                s.value = mo.feed;
-                break;
-            case gcode::Motion::Probe:
-                s.kind = Step::Probe;
-                s.value = mo.feed;
-                s.probeAway = mo.probeAway;
-                s.probeNoError = mo.probeNoError;
-                break;
+        case gcode::Motion::Dwell:
+            s.kind = Step::Dwell;
+            s.value = mo.seconds;
+            break;
+        case gcode::Motion::Rapid:
+            s.rapid = true;
+            break;
+        case gcode::Motion::Feed:
+            s.kind = jog ? Step::Jog : Step::Move;
+            s.value = mo.feed;
+            break;
+        case gcode::Motion::Probe:
+            s.kind = Step::Probe;
+            s.value = mo.feed;
+            s.probeAway = mo.probeAway;
+            s.probeNoError = mo.probeNoError;
+            break;
         }
         steps_.push_back(s);
     }
@@ -674,13 +676,17 @@ void GrblEngine::QueueSteps(const gcode::Result& r, bool jog) {
 // ---------------------------------------------------------------------------------------------
 // Replies and reports
 
-void GrblEngine::Reply(int status) { out_ += StatusReply(dialect_, status) + "\r\n"; }
+void GrblEngine::Reply(int status) {
+    out_ += StatusReply(dialect_, status) + "\r\n";
+}
 
 void GrblEngine::Message(const std::string& text) {
     out_ += dialect_ == Dialect::Grbl09j ? "[" + text + "]\r\n" : "[MSG:" + text + "]\r\n";
 }
 
-Vec3 GrblEngine::WorkOffset() const { return interp_.WorkOffset(); }
+Vec3 GrblEngine::WorkOffset() const {
+    return interp_.WorkOffset();
+}
 
 std::string GrblEngine::Axes(const Vec3& v) const {
     return Number(v[0], 3, false) + "," + Number(v[1], 3, false) + "," + Number(v[2], 3, false);
@@ -696,7 +702,8 @@ void GrblEngine::StatusReport() {
     }
     const Vec3 wco = WorkOffset();
     Vec3 wpos;
-    for (std::size_t i = 0; i < 3; ++i) wpos[i] = mpos[i] - wco[i];
+    for (std::size_t i = 0; i < 3; ++i)
+        wpos[i] = mpos[i] - wco[i];
     const bool moving = state_ == State::Run || state_ == State::Hold || state_ == State::Jog;
     std::string r = "<";
     if (dialect_ == Dialect::Grbl09j) {
@@ -711,12 +718,24 @@ void GrblEngine::StatusReport() {
         return;
     }
     switch (state_) {
-        case State::Idle: r += "Idle"; break;
-        case State::Run: r += "Run"; break;
-        case State::Hold: r += motion_.Speed() > 0 ? "Hold:1" : "Hold:0"; break;
-        case State::Alarm: r += "Alarm"; break;
-        case State::Check: r += "Check"; break;
-        case State::Jog: r += "Jog"; break;
+    case State::Idle:
+        r += "Idle";
+        break;
+    case State::Run:
+        r += "Run";
+        break;
+    case State::Hold:
+        r += motion_.Speed() > 0 ? "Hold:1" : "Hold:0";
+        break;
+    case State::Alarm:
+        r += "Alarm";
+        break;
+    case State::Check:
+        r += "Check";
+        break;
+    case State::Jog:
+        r += "Jog";
+        break;
     }
     r += (statusMask_ & 1) ? "|MPos:" + Axes(mpos) : "|WPos:" + Axes(wpos);
     if (statusMask_ & 2)
@@ -729,7 +748,7 @@ void GrblEngine::StatusReport() {
         --wcoCounter_;
     } else {
         wcoCounter_ = moving ? 30 - 1 : 10 - 1;
-        if (ovrCounter_ == 0) ovrCounter_ = 1;  // overrides follow in the next report
+        if (ovrCounter_ == 0) ovrCounter_ = 1; // overrides follow in the next report
         r += "|WCO:" + Axes(wco);
     }
     if (ovrCounter_ > 0) {
@@ -763,8 +782,8 @@ void GrblEngine::ReportSettings() {
             text += Int(static_cast<long long>(value));
         if (v09) {
             if (info.kind == SettingInfo::Mask)
-                text += std::string(" (") + info.text09 + ":" + Binary8(static_cast<int>(value)) +
-                        ")";
+                text +=
+                    std::string(" (") + info.text09 + ":" + Binary8(static_cast<int>(value)) + ")";
             else
                 text += std::string(" (") + info.text09 + ")";
         }
@@ -774,11 +793,10 @@ void GrblEngine::ReportSettings() {
         for (int axis = 0; axis < 3; ++axis) {
             const int n = 100 + 10 * group + axis;
             std::string text = "$" + Int(n) + "=" + Number(settings[n], 3, false);
-            if (v09)
-                text += std::string(" (") + kAxisNames[axis] + kAxisSettingTexts[group] + ")";
+            if (v09) text += std::string(" (") + kAxisNames[axis] + kAxisSettingTexts[group] + ")";
             out_ += text + "\r\n";
         }
     }
 }
 
-}  // namespace grblsim
+} // namespace grblsim

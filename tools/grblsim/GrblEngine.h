@@ -28,7 +28,8 @@ using Dialect = gcode::Dialect;
 class GrblEngine {
 public:
     static constexpr std::size_t kRxBufferSize = 128;
-    static constexpr std::size_t kLineBufferSize = gcode::kLineBufferSize;  // longest line is one less
+    static constexpr std::size_t kLineBufferSize =
+        gcode::kLineBufferSize; // longest line is one less
 
     enum class State { Idle, Run, Hold, Alarm, Check, Jog };
 
@@ -72,7 +73,7 @@ private:
     struct Step {
         enum Kind { Sync, Dwell, Move, Jog, Probe, Pause, ProgramEnd } kind;
         Vec3 target{};
-        double value = 0;  // feed (mm/min), dwell (s)
+        double value = 0; // feed (mm/min), dwell (s)
         bool rapid = false;
         bool probeAway = false, probeNoError = false;
         // Sync: the spindle and coolant the block asks for.
@@ -116,16 +117,16 @@ private:
     gcode::Interpreter interp_;
     gcode::Result result_;
     State state_ = State::Idle;
-    std::string rx_;        // the receive buffer
-    std::string line_;      // the line being collected from it
+    std::string rx_;   // the receive buffer
+    std::string line_; // the line being collected from it
     bool lineOverflow_ = false;
     bool inComment_ = false;
     bool inSemicolon_ = false;
-    std::deque<Step> steps_;  // of the line being executed; empty when none waits
-    bool replyOwed_ = false;  // the line of the steps waits for its "ok" (startup lines do not)
+    std::deque<Step> steps_; // of the line being executed; empty when none waits
+    bool replyOwed_ = false; // the line of the steps waits for its "ok" (startup lines do not)
     bool dwelling_ = false;
-    bool cancellingJog_ = false;  // decelerating; the jog blocks go once the machine stands
-    bool pausing_ = false;        // M0 has put the machine on hold until cycle start
+    bool cancellingJog_ = false; // decelerating; the jog blocks go once the machine stands
+    bool pausing_ = false;       // M0 has put the machine on hold until cycle start
     double dwellEnd_ = 0;
     double lastTime_ = 0;
     // After an alarm the firmware pauses before it greets again; bytes meanwhile are lost.
@@ -149,7 +150,7 @@ private:
     int statusMask_ = 0;
     int wcoCounter_ = 0;
     int ovrCounter_ = 0;
-    bool exitCheckModeAfterReply_ = false;
+    bool resetAfterReply_ = false; // $C leaving check mode, $RST
 };
 
-}  // namespace grblsim
+} // namespace grblsim

@@ -16,6 +16,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -305,6 +306,8 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The user's locale, so that its tests show every number stays locale-free.
+    std::setlocale(LC_ALL, "");
     Options options;
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
         Usage();
