@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ControllerText.h"
+#include "Estimate.h"
 #include "TimeEstimate.h"
 #include "PathLoad.h"
 #include "ToolpathModel.h"
@@ -271,6 +272,32 @@ TEST(ToolpathEstimate, JunctionsKeepSpeedOnAStraightLine) {
     s.maxRate = {3000, 3000, 3000};
     const double whole = Trapezoid(100, 10, 10);
     EXPECT_NEAR(toolpath::EstimateTime(pieces, 10, s).total, whole, 1e-6);
+}
+
+TEST(ToolpathEstimate, AgreesWithTheInterpretersTotalOnRealPrograms) {
+    // The per-row estimate and the interpreter's own total run the same planner: on files with
+    // arcs, dwells and rapids they must agree, for both planner depths.
+    const char* programs[] = {
+        "G21 G90\nG0 X10 Y5\nG1 Z-1 F300\nG2 X20 Y5 I5 J0 F900\nG3 X10 Y5 R5\nG4 P1.5\n"
+        "G1 X0 Y0 F1200\nG0 Z5\n",
+        "G17 G91\nG1 X0.1 F2000\nG1 X0.1 Y0.05\nG1 X0.1\nG1 Y0.1\nG18 G2 X4 I2 K0\n"
+        "G19 G3 Y4 J2 K0\nG90 G0 X0 Y0 Z0\n",
+    };
+    MotionSettings s;
+    s.maxRate = {2000, 1500, 400};
+    s.accel = {80, 50, 20};
+    gcode::MachineLimits limits;
+    limits.maxRate = s.maxRate;
+    limits.accel = s.accel;
+    limits.junctionDeviation = s.junctionDeviation;
+    for (const char* text : programs)
+        for (std::size_t depth : {gcode::Planner::kCapacity, gcode::Planner::kCapacity09}) {
+            const gcode::Program p = gcode::InterpretText(text);
+            ASSERT_TRUE(p.errors.empty()) << text;
+            const double ours = toolpath::EstimateTime(p.segments, 10, s, depth).total;
+            EXPECT_GT(ours, 1.0) << text;
+            EXPECT_NEAR(ours, gcode::EstimateSeconds(p.segments, limits, depth), 1e-9) << text;
+        }
 }
 
 }  // namespace
