@@ -129,10 +129,10 @@ int main(int argc, char* argv[]) {
     const Case cases[] = {{"10k", 100, 97}, {"1M", 1000, 997}};
     double top[2] = {0, 0}, oblique[2] = {0, 0};
     for (int c = 0; c < 2; ++c) {
-        const auto t0 = Clock::now();
         auto edges = Dome(cases[c].passes, cases[c].points);
         const std::size_t pieces = edges.size();
         if (c == 1) TimeOpening(edges);
+        const auto t0 = Clock::now();
         auto model = std::make_shared<const toolpath::Model>(std::move(edges));
         const double buildMs = Ms(Clock::now() - t0);
         for (const toolpath::Level& level : model->Levels())

@@ -211,7 +211,8 @@ std::size_t TToolpathView::Draw(QPainter& painter, QSize size) const {
                     // What is done stays on top, as it does for the lines.
                     if (index >= 3 || pixel < 3) pixel = index;
                 };
-                set(x0, y0);
+                // A piece that goes on from the one before starts on a pixel already set.
+                if (i == c.begin || !(level.edges[i - 1].b == e.a)) set(x0, y0);
                 set(x1, y1);
                 if (reach > 1.0f) {
                     set((2 * x0 + x1) / 3, (2 * y0 + y1) / 3);
@@ -223,7 +224,9 @@ std::size_t TToolpathView::Draw(QPainter& painter, QSize size) const {
         std::size_t lineCount = 0;
         for (const auto& l : lines) lineCount += l.size();
         drawn += lineCount;
-        painter.setRenderHint(QPainter::Antialiasing, lineCount < kSmoothLimit);
+        // Smooth only where the frame is not dense: a dense frame's few long lines (rapids
+        // across the part) would cost more smoothed than all its pixels.
+        painter.setRenderHint(QPainter::Antialiasing, dotReach < 0);
         // Rapids under the cuts, what is done over what is to come.
         for (std::size_t kind : {1, 3, 4, 0, 2}) {
             if (kind == 4) {
