@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QSettings>
 #include <QStandardPaths>
 #include <cmath>
 #include <cstdio>
@@ -149,6 +150,20 @@ TEST_F(ToolpathWindowTest, ALoadCancelledByTheNextOneNeverShows) {
     ASSERT_TRUE(WaitLoaded(w));
     ASSERT_TRUE(w.Estimate());  // the second file, not the first's error
     EXPECT_EQ(w.View()->Model()->Bounds().max[2], 5.0);
+}
+
+TEST_F(ToolpathWindowTest, RemembersWhereItWas) {
+    QSettings(QStringLiteral("tarnwick"), QStringLiteral("tarnwick")).clear();
+    const QRect placed(140, 90, 640, 480);
+    {
+        TToolpathWindow w;
+        w.show();
+        w.setGeometry(placed);
+        w.close();
+    }
+    TToolpathWindow again;
+    again.show();
+    EXPECT_EQ(again.geometry(), placed);
 }
 
 }  // namespace
