@@ -34,8 +34,10 @@ void SendCommand(const std::string& command) {
 void TForm1::ComDataPacket1Packet(TObject*, const std::string& Str) {
     if (IsStatusReport(Str)) {
         ShowStatusReport(Str);
+        ToolpathNoteLine(Str);
         return;
     }
+    ToolpathNoteLine(Str);
     AddMonitorText(MonitorEntry(Str), kReceivedColour);
     RichEdit1->setFocus(Qt::OtherFocusReason);
     RichEdit1->moveCursor(QTextCursor::End);

@@ -34,6 +34,7 @@ constexpr NamedClick kClickHandlers[] = {
     {"btnterminalClearClick", &TForm1::btnterminalClearClick},
     {"btnSoftResetClick", &TForm1::btnSoftResetClick},
     {"Einstellungen1Click", &TForm1::Einstellungen1Click},
+    {"Werkzeugweg1Click", &TForm1::Werkzeugweg1Click},
     {"btnManXplusClick", &TForm1::btnManXplusClick},
     {"btnManXminusClick", &TForm1::btnManXminusClick},
     {"btnYplusClick", &TForm1::btnYplusClick},

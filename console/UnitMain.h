@@ -37,6 +37,7 @@ class TComLed;
 class TImageButton;
 class TOpenDialog;
 class TSpinEdit;
+class TToolpathWindow;
 
 class TForm1 : public QMainWindow, public TComponent {
 public:
@@ -129,6 +130,10 @@ public:
     void btnConnectPortClick(QObject* Sender);
     // The menu entry "Einstellungen": it has no function yet.
     void Einstellungen1Click(QObject* Sender);
+    // Toolpath (Toolpath.cpp): "Ansicht" / "Werkzeugweg" shows the toolpath window.
+    void Werkzeugweg1Click(QObject* Sender);
+    // The toolpath window, made when first needed; it lives as long as the form.
+    TToolpathWindow* Toolpath();
     // Manual panel (ManualPanel.cpp)
     void btnManXplusClick(QObject* Sender);
     void btnManXminusClick(QObject* Sender);
@@ -215,6 +220,7 @@ private:
     void GreetingDone();
 
     std::unique_ptr<TOpenDialog> openDialog_;
+    TToolpathWindow* toolpath_ = nullptr;
     std::unique_ptr<QTextCursor> monitorEnd_;
     // Failed status queries report once, not once per tick.
     TReportGate pollGate_;
@@ -256,3 +262,8 @@ void SendCommand(const std::string& command);
 void AddMonitorText(const std::string& text, TRgb colour);
 // Applies one status report line to the five status labels.
 void ShowStatusReport(const std::string& line);
+// The toolpath window's share of what the console sees (Toolpath.cpp): every received line
+// (status reports move the tool, `$$` settings and the greeting retime the file) and every
+// G-code file loaded into the grid.
+void ToolpathNoteLine(const std::string& line);
+void ToolpathNoteFile(const std::string& fileName);

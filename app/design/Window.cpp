@@ -31,11 +31,16 @@ constexpr MenuEntry kEdit[] = {
     {"Einfgen1", "Einfügen"},
     {"Allesmarkieren1", "Alles markieren"},
 };
+// Beyond the described four: opens the toolpath window.
+constexpr MenuEntry kAnsicht[] = {
+    {"Werkzeugweg1", "Werkzeugweg", "Werkzeugweg1Click"},
+};
 constexpr Menu kMenus[] = {
     {{"Datei1", "Datei"}, kDatei},
     {{"Edit1", "Edit"}, kEdit},
     {{"Einstellungen1", "Einstellungen", "Einstellungen1Click"}, {}},
     {{"Hilfe1", "Hilfe"}, {}},
+    {{"Ansicht1", "Ansicht"}, kAnsicht},
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -16,6 +17,7 @@
 #include "FakeTtyClass.h"
 #include "ImageButton.h"
 #include "SpinEdit.h"
+#include "ToolpathWindow.h"
 #include "WindowTestSupport.h"
 
 namespace {
@@ -130,8 +132,10 @@ TEST_F(WindowTest, GeometryFollowsTheDesignAtBothDensitiesAndTheHeightRule) {
 }
 
 TEST_F(WindowTest, MenuEntriesAreThereAndDoNothing) {
+    QStandardPaths::setTestModeEnabled(true);  // the toolpath window remembers its place
     QMenuBar* bar = form_->AdvMainMenu1;
-    const QStringList tops = {"Datei", "Edit", "Einstellungen", "Hilfe"};
+    // The described four, then "Ansicht" with the toolpath window.
+    const QStringList tops = {"Datei", "Edit", "Einstellungen", "Hilfe", "Ansicht"};
     QStringList seen;
     for (QAction* a : bar->actions()) seen << a->text();
     EXPECT_EQ(seen, tops);
@@ -146,6 +150,10 @@ TEST_F(WindowTest, MenuEntriesAreThereAndDoNothing) {
     EXPECT_EQ(items, edit);
     for (QAction* a : form_->findChildren<QAction*>()) a->trigger();
     EXPECT_TRUE(form_->isVisible());  // "Beenden" included
+    // "Werkzeugweg" opens the toolpath window, a window of its own beside the form.
+    EXPECT_TRUE(form_->Toolpath()->isVisible());
+    EXPECT_TRUE(form_->Toolpath()->isWindow());
+    form_->Toolpath()->close();
 }
 
 TEST_F(WindowTest, ControlsInDisabledPanelsTakeNoInput) {
