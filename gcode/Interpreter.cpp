@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace gcode {
@@ -176,46 +177,47 @@ std::string FormatNumber(double value, int decimals, bool pointAlways) {
 
 namespace {
 
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 inline bool ReadNumberInline(std::string_view text, std::size_t& pos, double& value) {
     constexpr int kMaxDigits = 8;
-    constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    std::size_t i = pos;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    // The digits before and after the point, each read as a whole number.
     const char* const begin = text.data();
     const char* const end = begin + text.size();
-    const char* p = begin + i;
-    const char* intStart = p;
-    while (p < end && *p >= '0' && *p <= '9')
-        ++p;
-    const char* intEnd = p;
-    const char* fracStart = p;
-    const char* fracEnd = p;
-    if (p < end && *p == '.') {
-        fracStart = ++p;
-        while (p < end && *p >= '0' && *p <= '9')
-            ++p;
-        fracEnd = p;
+    const char* p = begin + pos;
+    bool negative = false;
+    if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    // The firmware keeps eight digits, leading zeros included; later ones count only for the
+    // point's place. value = mantissa * 10^scale.
+    std::uint32_t mantissa = 0;
+    int kept = 0, scale = 0;
+    const char* const digits = p;
+    for (; p < end; ++p) {
+        const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (d > 9) break;
+        if (kept < kMaxDigits) {
+            mantissa = mantissa * 10 + d;
+            ++kept;
+        } else {
+            ++scale;
+        }
     }
-    const std::size_t intDigits = static_cast<std::size_t>(intEnd - intStart);
-    const std::size_t fracDigits = static_cast<std::size_t>(fracEnd - fracStart);
-    if (intDigits + fracDigits == 0) return false;
-    // The firmware keeps eight digits: later ones count only for the point's place.
-    std::uint64_t whole = 0, frac = 0;
-    int scale = 0; // value = (whole * 10^fracKept + frac) * 10^scale
-    std::size_t keepInt = std::min<std::size_t>(intDigits, kMaxDigits);
-    if (keepInt > 0) std::from_chars(intStart, intStart + keepInt, whole);
-    scale = static_cast<int>(intDigits - keepInt);
-    std::size_t keepFrac = scale > 0 ? 0 : std::min<std::size_t>(fracDigits, kMaxDigits - keepInt);
-    if (keepFrac > 0) std::from_chars(fracStart, fracStart + keepFrac, frac);
-    std::uint64_t mantissa = whole;
-    for (std::size_t k = 0; k < keepFrac; ++k)
-        mantissa *= 10;
-    mantissa += frac;
-    scale -= static_cast<int>(keepFrac);
+    std::ptrdiff_t count = p - digits;
+    if (p < end && *p == '.') {
+        const char* const fraction = ++p;
+        for (; p < end; ++p) {
+            const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
+            if (d > 9) break;
+            if (kept < kMaxDigits) {
+                mantissa = mantissa * 10 + d;
+                ++kept;
+                --scale;
+            }
+        }
+        count += p - fraction;
+    }
+    if (count == 0) return false;
     // At most eight digits: exact in a double, so one multiplication or division rounds once.
     double v = static_cast<double>(mantissa);
     // Only the whole part can leave more places than the table has (a very long number).
@@ -237,47 +239,57 @@ bool ReadNumber(std::string_view text, std::size_t& pos, double& value) {
 
 namespace {
 
-// What the line reader does with each byte: drop it, keep it (upper-cased), or open a comment.
-enum CharClass : unsigned char { kDrop, kKeep, kParen, kSemicolon };
-
-constexpr std::array<unsigned char, 256> MakeCharClasses() {
+// What the line reader makes of each byte: 0 drops it, 1 opens a comment ('(' or ';'), any
+// other value is the byte kept, upper-cased.
+constexpr std::array<unsigned char, 256> MakeLineMap() {
     std::array<unsigned char, 256> t{};
-    for (int c = 0; c < 256; ++c)
-        t[static_cast<std::size_t>(c)] = c <= ' ' || c == '/' ? kDrop : kKeep;
-    t['('] = kParen;
-    t[';'] = kSemicolon;
+    for (int c = '!'; c < 256; ++c)
+        t[static_cast<std::size_t>(c)] =
+            static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    t['/'] = 0; // block delete: the character alone is skipped
+    t['('] = 1;
+    t[';'] = 1;
     return t;
 }
-constexpr std::array<unsigned char, 256> kCharClasses = MakeCharClasses();
+constexpr std::array<unsigned char, 256> kLineMap = MakeLineMap();
 
 } // namespace
 
 bool CleanLine(std::string_view raw, std::string& out) {
+    constexpr std::size_t kKeep = kLineBufferSize - 1;
     char buf[kLineBufferSize];
     std::size_t n = 0;
     const char* p = raw.data();
     const char* const end = p + raw.size();
     while (p < end) {
-        const char c = *p++;
-        switch (kCharClasses[static_cast<unsigned char>(c)]) {
-        case kDrop:
-            break;
-        case kKeep:
-            if (n >= kLineBufferSize - 1) {
+        const std::size_t room = kKeep - n;
+        if (room == 0) {
+            // Full: only dropped bytes and comments may follow.
+            const unsigned char mapped = kLineMap[static_cast<unsigned char>(*p)];
+            if (mapped > 1) {
                 out.assign(buf, n);
                 return false; // the rest of the line is lost with it
             }
-            buf[n++] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-            break;
-        case kParen:
-            while (p < end && *p != ')')
+            if (mapped == 0) {
                 ++p;
-            if (p < end) ++p;
-            break;
-        default: // ';': the rest of the line is a comment
-            p = end;
-            break;
+                continue;
+            }
+        } else {
+            // Each byte adds at most one character, so the next `room` bytes need no check
+            // for space; every byte is stored, `n` moves only for the kept ones.
+            const char* const stop = p + std::min(static_cast<std::size_t>(end - p), room);
+            for (; p < stop; ++p) {
+                const unsigned char mapped = kLineMap[static_cast<unsigned char>(*p)];
+                if (mapped == 1) break;
+                buf[n] = static_cast<char>(mapped);
+                n += mapped != 0;
+            }
+            if (p == stop) continue;
         }
+        // A comment: ';' runs to the end of the line, '(' to its ')'.
+        if (*p == ';') break;
+        const void* close = std::memchr(p + 1, ')', static_cast<std::size_t>(end - p - 1));
+        p = close ? static_cast<const char*>(close) + 1 : end;
     }
     out.assign(buf, n);
     return true;

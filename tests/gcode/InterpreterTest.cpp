@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <clocale>
+#include <cstdint>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "Estimate.h"
 #include "Interpreter.h"
+#include "ReferenceLineReader.h"
 
 namespace {
 
@@ -295,6 +298,63 @@ TEST(Interpreter, ReadsNumbersAsTheFirmwareDoesInAnyLocale) {
     EXPECT_EQ(gcode::FormatNumber(25.0, 0, true), "25.");
     EXPECT_EQ(gcode::FormatNumber(1e20, 0),
               "100000000000000000000"); // beyond whole-number arithmetic
+}
+
+// The tuned number and line readers against their plain references, bit for bit, over every
+// shape a number takes (sign, 0..12 digits before and after the point, leading zeros, what
+// follows it) and over lines of random bytes rich in the characters the line reader treats
+// specially, long enough to overflow the line buffer.
+TEST(Interpreter, TunedReadersAnswerAsTheirReferences) {
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const auto digits = [&](std::size_t count, int style) {
+        std::string d;
+        for (std::size_t i = 0; i < count; ++i)
+            d += style == 0 ? '9' : style == 1 && i < 4 ? '0' : static_cast<char>('0' + next() % 10);
+        return d;
+    };
+    std::size_t numbers = 0;
+    for (const char* sign : {"", "-", "+"})
+        for (std::size_t whole = 0; whole <= 12; ++whole)
+            for (int point = 0; point < 2; ++point)
+                for (std::size_t fraction = 0; fraction <= (point ? 12u : 0u); ++fraction)
+                    for (int style = 0; style < 3; ++style)
+                        for (const char* tail : {"", "X", ".5", "e3"}) {
+                            const std::string text = std::string("G") + sign +
+                                                     digits(whole, style) + (point ? "." : "") +
+                                                     digits(fraction, style) + tail;
+                            std::size_t pos = 1, refPos = 1;
+                            double v = -7, ref = -7;
+                            const bool ok = gcode::ReadNumber(text, pos, v);
+                            ASSERT_EQ(ok, gcode_reference::ReadNumber(text, refPos, ref)) << text;
+                            EXPECT_EQ(pos, refPos) << text;
+                            EXPECT_EQ(std::bit_cast<std::uint64_t>(v),
+                                      std::bit_cast<std::uint64_t>(ref))
+                                << text;
+                            numbers += ok;
+                        }
+    EXPECT_GT(numbers, 4000u); // most shapes hold a number
+
+    // Every other line without comments, so that many reach the buffer's end.
+    const std::string alphabets[] = {"gxyGXY0123456789.- \t/%\x01\x7f\xe4",
+                                     "gxyGXY0123456789.- \t()/;%\x01\x7f\xe4"};
+    std::size_t overflowing = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string& alphabet = alphabets[i % 2];
+        std::string raw(next() % 200, ' ');
+        for (char& c : raw)
+            c = alphabet[next() % alphabet.size()];
+        std::string out = "stale", ref;
+        const bool ok = gcode::CleanLine(raw, out);
+        ASSERT_EQ(ok, gcode_reference::CleanLine(raw, ref)) << raw;
+        EXPECT_EQ(out, ref) << raw;
+        overflowing += !ok;
+    }
+    EXPECT_GT(overflowing, 500u);
+    EXPECT_LT(overflowing, 1500u); // and the lines with comments mostly fit
 }
 
 // A CAM-style file: rows map to segments, refused lines are listed with their row and produce
