@@ -255,10 +255,12 @@ constexpr std::array<unsigned char, 256> kLineMap = MakeLineMap();
 
 } // namespace
 
-bool CleanLine(std::string_view raw, std::string& out) {
+namespace {
+
+// The line reader into a buffer of the controller's size; `n` is how much it holds.
+bool CleanInto(std::string_view raw, char (&buf)[kLineBufferSize], std::size_t& n) {
     constexpr std::size_t kKeep = kLineBufferSize - 1;
-    char buf[kLineBufferSize];
-    std::size_t n = 0;
+    n = 0;
     const char* p = raw.data();
     const char* const end = p + raw.size();
     while (p < end) {
@@ -266,10 +268,7 @@ bool CleanLine(std::string_view raw, std::string& out) {
         if (room == 0) {
             // Full: only dropped bytes and comments may follow.
             const unsigned char mapped = kLineMap[static_cast<unsigned char>(*p)];
-            if (mapped > 1) {
-                out.assign(buf, n);
-                return false; // the rest of the line is lost with it
-            }
+            if (mapped > 1) return false; // the rest of the line is lost with it
             if (mapped == 0) {
                 ++p;
                 continue;
@@ -291,8 +290,65 @@ bool CleanLine(std::string_view raw, std::string& out) {
         const void* close = std::memchr(p + 1, ')', static_cast<std::size_t>(end - p - 1));
         p = close ? static_cast<const char*>(close) + 1 : end;
     }
-    out.assign(buf, n);
     return true;
+}
+
+// What a word source answers besides a status number.
+constexpr int kWordRead = -1, kBlockEnd = -2, kNeedsLineReader = -3;
+
+// The words of a cleaned block.
+struct BlockWords {
+    std::string_view text;
+    std::size_t pos = 0;
+
+    int Next(char& letter, double& value) {
+        if (pos >= text.size()) return kBlockEnd;
+        letter = text[pos++];
+        if (letter < 'A' || letter > 'Z') return kExpectedCommandLetter;
+        return ReadNumberInline(text, pos, value) ? kWordRead : kBadNumberFormat;
+    }
+};
+
+// The words of a raw line read in place, as long as the line is plain: words alone or apart by
+// spaces, a number right after its letter, at most a ';' comment at the end. Anything else (a
+// space inside a word, a ( ) comment, a bad number, another character) asks for the line
+// reader, and does so before handing out a word that the line reader would read otherwise. The
+// line must fit the controller's buffer as it stands.
+struct PlainLineWords {
+    std::string_view text;
+    std::size_t pos = 0;
+
+    int Next(char& letter, double& value) {
+        if (pos == 0) SkipSpaces();
+        if (pos == text.size() || text[pos] == ';') return kBlockEnd;
+        const char c = text[pos++];
+        if (!IsLetter(c)) return kNeedsLineReader;
+        letter = static_cast<char>(c & ~0x20);
+        if (!ReadNumberInline(text, pos, value)) return kNeedsLineReader;
+        // The number ends here only if a letter, a comment or the end follows.
+        SkipSpaces();
+        if (pos < text.size() && text[pos] != ';' && !IsLetter(text[pos])) return kNeedsLineReader;
+        return kWordRead;
+    }
+
+    void SkipSpaces() {
+        while (pos < text.size() && text[pos] == ' ')
+            ++pos;
+    }
+    static bool IsLetter(char c) {
+        const char lower = static_cast<char>(c | 0x20);
+        return lower >= 'a' && lower <= 'z';
+    }
+};
+
+} // namespace
+
+bool CleanLine(std::string_view raw, std::string& out) {
+    char buf[kLineBufferSize];
+    std::size_t n = 0;
+    const bool fits = CleanInto(raw, buf, n);
+    out.assign(buf, n);
+    return fits;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -327,23 +383,55 @@ Vec3 Interpreter::WorkOffset() const {
     return w;
 }
 
-void Interpreter::Execute(std::string_view block, Result& result) {
+namespace {
+
+void ClearResult(Result& result) {
     result.motions.clear();
     result.flow = ProgramFlow::Running;
     result.spindleChanged = result.offsetsChanged = result.wroteSettings = false;
-    result.status = Run(block, false, result);
+}
+
+} // namespace
+
+void Interpreter::Execute(std::string_view block, Result& result) {
+    ClearResult(result);
+    BlockWords words{block};
+    result.status = Run(words, false, false, result);
     if (result.status != kOk) result.motions.clear();
 }
 
 void Interpreter::ExecuteJog(std::string_view block, Result& result) {
-    result.motions.clear();
-    result.flow = ProgramFlow::Running;
-    result.spindleChanged = result.offsetsChanged = result.wroteSettings = false;
-    result.status = Run(block, true, result);
+    ClearResult(result);
+    BlockWords words{block};
+    result.status = Run(words, true, false, result);
     if (result.status != kOk) result.motions.clear();
 }
 
-int Interpreter::Run(std::string_view line, bool jog, Result& result) {
+void Interpreter::ExecuteLine(std::string_view raw, Result& result) {
+    ClearResult(result);
+    // Most lines of a file are plain and read in place; the rest go through the line reader.
+    // Nothing changes before the last word is read, so starting over is safe.
+    int status = kNeedsLineReader;
+    if (raw.size() < kLineBufferSize) {
+        PlainLineWords words{raw};
+        status = Run(words, false, true, result);
+    }
+    if (status == kNeedsLineReader) {
+        char buf[kLineBufferSize];
+        std::size_t n = 0;
+        if (CleanInto(raw, buf, n)) {
+            BlockWords words{std::string_view(buf, n)};
+            status = Run(words, false, true, result);
+        } else {
+            status = kLineOverflow;
+        }
+    }
+    result.status = status;
+    if (result.status != kOk) result.motions.clear();
+}
+
+template <typename Words>
+int Interpreter::Run(Words& words, bool jog, bool lineReader, Result& result) {
     const bool v09 = dialect_ == Dialect::Grbl09j;
     ModalState m = modal_; // the block's modes, taken over only if the block is accepted
     ProgramFlow flow = ProgramFlow::Running;
@@ -359,11 +447,14 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
     }
 
     // Words: a letter and a number each; command words checked against their modal groups.
-    for (std::size_t pos = 0; pos < line.size();) {
-        const char letter = line[pos++];
-        if (letter < 'A' || letter > 'Z') return kExpectedCommandLetter;
+    bool empty = true;
+    for (;;) {
+        char letter = 0;
         double value = 0;
-        if (!ReadNumberInline(line, pos, value)) return kBadNumberFormat;
+        const int got = words.Next(letter, value);
+        if (got == kBlockEnd) break;
+        if (got != kWordRead) return got;
+        empty = false;
         unsigned group = 0;
         if (letter == 'G' || letter == 'M') {
             // The firmware keeps the whole part in a byte and two decimals as the "mantissa".
@@ -586,6 +677,9 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
         if ((word & (kF | kN | kP | kT | kS)) && value < 0) return kNegativeValue;
         values |= word;
     }
+
+    // The line reader answers an empty line itself: the parser never sees it.
+    if (empty && lineReader) return kOk;
 
     // Checks, in the firmware's order; values are converted to mm and machine coordinates.
     if (axisWords && axisCommand == kAxisNone) axisCommand = kAxisMotion;
@@ -1032,14 +1126,13 @@ ProgramBuilder::ProgramBuilder(Dialect dialect, MachineSettings settings)
     : interpreter_(dialect, settings) {}
 
 void ProgramBuilder::AddLine(std::string_view raw, std::size_t row) {
-    if (!CleanLine(raw, clean_)) {
-        program_.errors.push_back({row, kLineOverflow});
-        return;
-    }
-    if (clean_.empty() || clean_[0] == '$') return; // settings lines move nothing
     const Vec3 before = interpreter_.Position();
-    interpreter_.Execute(clean_, result_);
+    interpreter_.ExecuteLine(raw, result_);
     if (result_.status != kOk) {
+        // Settings lines ("$...") are no G-code: they move nothing and are no error here.
+        if (result_.status == kExpectedCommandLetter && CleanLine(raw, clean_) &&
+            !clean_.empty() && clean_[0] == '$')
+            return;
         program_.errors.push_back({row, result_.status});
         return;
     }
