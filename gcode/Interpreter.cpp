@@ -1130,8 +1130,8 @@ void ProgramBuilder::AddLine(std::string_view raw, std::size_t row) {
     interpreter_.ExecuteLine(raw, result_);
     if (result_.status != kOk) {
         // Settings lines ("$...") are no G-code: they move nothing and are no error here.
-        if (result_.status == kExpectedCommandLetter && CleanLine(raw, clean_) &&
-            !clean_.empty() && clean_[0] == '$')
+        if (result_.status == kExpectedCommandLetter && CleanLine(raw, clean_) && !clean_.empty() &&
+            clean_[0] == '$')
             return;
         program_.errors.push_back({row, result_.status});
         return;

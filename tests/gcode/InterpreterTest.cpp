@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <bit>
 #include <clocale>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -313,7 +313,9 @@ TEST(Interpreter, TunedReadersAnswerAsTheirReferences) {
     const auto digits = [&](std::size_t count, int style) {
         std::string d;
         for (std::size_t i = 0; i < count; ++i)
-            d += style == 0 ? '9' : style == 1 && i < 4 ? '0' : static_cast<char>('0' + next() % 10);
+            d += style == 0            ? '9'
+                 : style == 1 && i < 4 ? '0'
+                                       : static_cast<char>('0' + next() % 10);
         return d;
     };
     std::size_t numbers = 0;
@@ -367,8 +369,8 @@ TEST(Interpreter, RunsRawLinesAsTheLineReaderHandsThemOn) {
         seed = seed * 1664525u + 1013904223u;
         return (seed >> 8) % range;
     };
-    const char* const commands[] = {"G0", "G1", "G2", "G3", "G17", "G18", "G90", "G91",
-                                    "G20", "G21", "G4", "G92", "M3", "M5", "G1.5", "G38.2"};
+    const char* const commands[] = {"G0",  "G1",  "G2", "G3",  "G17", "G18", "G90",  "G91",
+                                    "G20", "G21", "G4", "G92", "M3",  "M5",  "G1.5", "G38.2"};
     const char* const letters = "XYZIJRFSPNxy";
     const char* const noise[] = {" ", "  ", "\t", "(c)", "/", ";end", "("};
     for (const Dialect dialect : {k09, k11}) {

@@ -37,7 +37,8 @@ inline bool ReadNumber(std::string_view text, std::size_t& pos, double& value) {
     if (intDigits + fracDigits == 0) return false;
     std::uint64_t whole = 0, frac = 0;
     const std::size_t keepInt = std::min(intDigits, kMaxDigits);
-    if (keepInt > 0) std::from_chars(text.data() + intStart, text.data() + intStart + keepInt, whole);
+    if (keepInt > 0)
+        std::from_chars(text.data() + intStart, text.data() + intStart + keepInt, whole);
     int scale = static_cast<int>(intDigits - keepInt);
     const std::size_t keepFrac = scale > 0 ? 0 : std::min(fracDigits, kMaxDigits - keepInt);
     if (keepFrac > 0)
