@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace gcode {
@@ -176,46 +177,47 @@ std::string FormatNumber(double value, int decimals, bool pointAlways) {
 
 namespace {
 
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 inline bool ReadNumberInline(std::string_view text, std::size_t& pos, double& value) {
     constexpr int kMaxDigits = 8;
-    constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    std::size_t i = pos;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    // The digits before and after the point, each read as a whole number.
     const char* const begin = text.data();
     const char* const end = begin + text.size();
-    const char* p = begin + i;
-    const char* intStart = p;
-    while (p < end && *p >= '0' && *p <= '9')
-        ++p;
-    const char* intEnd = p;
-    const char* fracStart = p;
-    const char* fracEnd = p;
-    if (p < end && *p == '.') {
-        fracStart = ++p;
-        while (p < end && *p >= '0' && *p <= '9')
-            ++p;
-        fracEnd = p;
+    const char* p = begin + pos;
+    bool negative = false;
+    if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+    // The firmware keeps eight digits, leading zeros included; later ones count only for the
+    // point's place. value = mantissa * 10^scale.
+    std::uint32_t mantissa = 0;
+    int kept = 0, scale = 0;
+    const char* const digits = p;
+    for (; p < end; ++p) {
+        const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (d > 9) break;
+        if (kept < kMaxDigits) {
+            mantissa = mantissa * 10 + d;
+            ++kept;
+        } else {
+            ++scale;
+        }
     }
-    const std::size_t intDigits = static_cast<std::size_t>(intEnd - intStart);
-    const std::size_t fracDigits = static_cast<std::size_t>(fracEnd - fracStart);
-    if (intDigits + fracDigits == 0) return false;
-    // The firmware keeps eight digits: later ones count only for the point's place.
-    std::uint64_t whole = 0, frac = 0;
-    int scale = 0; // value = (whole * 10^fracKept + frac) * 10^scale
-    std::size_t keepInt = std::min<std::size_t>(intDigits, kMaxDigits);
-    if (keepInt > 0) std::from_chars(intStart, intStart + keepInt, whole);
-    scale = static_cast<int>(intDigits - keepInt);
-    std::size_t keepFrac = scale > 0 ? 0 : std::min<std::size_t>(fracDigits, kMaxDigits - keepInt);
-    if (keepFrac > 0) std::from_chars(fracStart, fracStart + keepFrac, frac);
-    std::uint64_t mantissa = whole;
-    for (std::size_t k = 0; k < keepFrac; ++k)
-        mantissa *= 10;
-    mantissa += frac;
-    scale -= static_cast<int>(keepFrac);
+    std::ptrdiff_t count = p - digits;
+    if (p < end && *p == '.') {
+        const char* const fraction = ++p;
+        for (; p < end; ++p) {
+            const unsigned d = static_cast<unsigned char>(*p) - unsigned{'0'};
+            if (d > 9) break;
+            if (kept < kMaxDigits) {
+                mantissa = mantissa * 10 + d;
+                ++kept;
+                --scale;
+            }
+        }
+        count += p - fraction;
+    }
+    if (count == 0) return false;
     // At most eight digits: exact in a double, so one multiplication or division rounds once.
     double v = static_cast<double>(mantissa);
     // Only the whole part can leave more places than the table has (a very long number).
@@ -237,50 +239,116 @@ bool ReadNumber(std::string_view text, std::size_t& pos, double& value) {
 
 namespace {
 
-// What the line reader does with each byte: drop it, keep it (upper-cased), or open a comment.
-enum CharClass : unsigned char { kDrop, kKeep, kParen, kSemicolon };
-
-constexpr std::array<unsigned char, 256> MakeCharClasses() {
+// What the line reader makes of each byte: 0 drops it, 1 opens a comment ('(' or ';'), any
+// other value is the byte kept, upper-cased.
+constexpr std::array<unsigned char, 256> MakeLineMap() {
     std::array<unsigned char, 256> t{};
-    for (int c = 0; c < 256; ++c)
-        t[static_cast<std::size_t>(c)] = c <= ' ' || c == '/' ? kDrop : kKeep;
-    t['('] = kParen;
-    t[';'] = kSemicolon;
+    for (int c = '!'; c < 256; ++c)
+        t[static_cast<std::size_t>(c)] =
+            static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    t['/'] = 0; // block delete: the character alone is skipped
+    t['('] = 1;
+    t[';'] = 1;
     return t;
 }
-constexpr std::array<unsigned char, 256> kCharClasses = MakeCharClasses();
+constexpr std::array<unsigned char, 256> kLineMap = MakeLineMap();
+
+} // namespace
+
+namespace {
+
+// The line reader into a buffer of the controller's size; `n` is how much it holds.
+bool CleanInto(std::string_view raw, char (&buf)[kLineBufferSize], std::size_t& n) {
+    constexpr std::size_t kKeep = kLineBufferSize - 1;
+    n = 0;
+    const char* p = raw.data();
+    const char* const end = p + raw.size();
+    while (p < end) {
+        const std::size_t room = kKeep - n;
+        if (room == 0) {
+            // Full: only dropped bytes and comments may follow.
+            const unsigned char mapped = kLineMap[static_cast<unsigned char>(*p)];
+            if (mapped > 1) return false; // the rest of the line is lost with it
+            if (mapped == 0) {
+                ++p;
+                continue;
+            }
+        } else {
+            // Each byte adds at most one character, so the next `room` bytes need no check
+            // for space; every byte is stored, `n` moves only for the kept ones.
+            const char* const stop = p + std::min(static_cast<std::size_t>(end - p), room);
+            for (; p < stop; ++p) {
+                const unsigned char mapped = kLineMap[static_cast<unsigned char>(*p)];
+                if (mapped == 1) break;
+                buf[n] = static_cast<char>(mapped);
+                n += mapped != 0;
+            }
+            if (p == stop) continue;
+        }
+        // A comment: ';' runs to the end of the line, '(' to its ')'.
+        if (*p == ';') break;
+        const void* close = std::memchr(p + 1, ')', static_cast<std::size_t>(end - p - 1));
+        p = close ? static_cast<const char*>(close) + 1 : end;
+    }
+    return true;
+}
+
+// What a word source answers besides a status number.
+constexpr int kWordRead = -1, kBlockEnd = -2, kNeedsLineReader = -3;
+
+// The words of a cleaned block.
+struct BlockWords {
+    std::string_view text;
+    std::size_t pos = 0;
+
+    int Next(char& letter, double& value) {
+        if (pos >= text.size()) return kBlockEnd;
+        letter = text[pos++];
+        if (letter < 'A' || letter > 'Z') return kExpectedCommandLetter;
+        return ReadNumberInline(text, pos, value) ? kWordRead : kBadNumberFormat;
+    }
+};
+
+// The words of a raw line read in place, as long as the line is plain: words alone or apart by
+// spaces, a number right after its letter, at most a ';' comment at the end. Anything else (a
+// space inside a word, a ( ) comment, a bad number, another character) asks for the line
+// reader, and does so before handing out a word that the line reader would read otherwise. The
+// line must fit the controller's buffer as it stands.
+struct PlainLineWords {
+    std::string_view text;
+    std::size_t pos = 0;
+
+    int Next(char& letter, double& value) {
+        if (pos == 0) SkipSpaces();
+        if (pos == text.size() || text[pos] == ';') return kBlockEnd;
+        const char c = text[pos++];
+        if (!IsLetter(c)) return kNeedsLineReader;
+        letter = static_cast<char>(c & ~0x20);
+        if (!ReadNumberInline(text, pos, value)) return kNeedsLineReader;
+        // The number ends here only if a letter, a comment or the end follows.
+        SkipSpaces();
+        if (pos < text.size() && text[pos] != ';' && !IsLetter(text[pos])) return kNeedsLineReader;
+        return kWordRead;
+    }
+
+    void SkipSpaces() {
+        while (pos < text.size() && text[pos] == ' ')
+            ++pos;
+    }
+    static bool IsLetter(char c) {
+        const char lower = static_cast<char>(c | 0x20);
+        return lower >= 'a' && lower <= 'z';
+    }
+};
 
 } // namespace
 
 bool CleanLine(std::string_view raw, std::string& out) {
     char buf[kLineBufferSize];
     std::size_t n = 0;
-    const char* p = raw.data();
-    const char* const end = p + raw.size();
-    while (p < end) {
-        const char c = *p++;
-        switch (kCharClasses[static_cast<unsigned char>(c)]) {
-        case kDrop:
-            break;
-        case kKeep:
-            if (n >= kLineBufferSize - 1) {
-                out.assign(buf, n);
-                return false; // the rest of the line is lost with it
-            }
-            buf[n++] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-            break;
-        case kParen:
-            while (p < end && *p != ')')
-                ++p;
-            if (p < end) ++p;
-            break;
-        default: // ';': the rest of the line is a comment
-            p = end;
-            break;
-        }
-    }
+    const bool fits = CleanInto(raw, buf, n);
     out.assign(buf, n);
-    return true;
+    return fits;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -315,23 +383,55 @@ Vec3 Interpreter::WorkOffset() const {
     return w;
 }
 
-void Interpreter::Execute(std::string_view block, Result& result) {
+namespace {
+
+void ClearResult(Result& result) {
     result.motions.clear();
     result.flow = ProgramFlow::Running;
     result.spindleChanged = result.offsetsChanged = result.wroteSettings = false;
-    result.status = Run(block, false, result);
+}
+
+} // namespace
+
+void Interpreter::Execute(std::string_view block, Result& result) {
+    ClearResult(result);
+    BlockWords words{block};
+    result.status = Run(words, false, false, result);
     if (result.status != kOk) result.motions.clear();
 }
 
 void Interpreter::ExecuteJog(std::string_view block, Result& result) {
-    result.motions.clear();
-    result.flow = ProgramFlow::Running;
-    result.spindleChanged = result.offsetsChanged = result.wroteSettings = false;
-    result.status = Run(block, true, result);
+    ClearResult(result);
+    BlockWords words{block};
+    result.status = Run(words, true, false, result);
     if (result.status != kOk) result.motions.clear();
 }
 
-int Interpreter::Run(std::string_view line, bool jog, Result& result) {
+void Interpreter::ExecuteLine(std::string_view raw, Result& result) {
+    ClearResult(result);
+    // Most lines of a file are plain and read in place; the rest go through the line reader.
+    // Nothing changes before the last word is read, so starting over is safe.
+    int status = kNeedsLineReader;
+    if (raw.size() < kLineBufferSize) {
+        PlainLineWords words{raw};
+        status = Run(words, false, true, result);
+    }
+    if (status == kNeedsLineReader) {
+        char buf[kLineBufferSize];
+        std::size_t n = 0;
+        if (CleanInto(raw, buf, n)) {
+            BlockWords words{std::string_view(buf, n)};
+            status = Run(words, false, true, result);
+        } else {
+            status = kLineOverflow;
+        }
+    }
+    result.status = status;
+    if (result.status != kOk) result.motions.clear();
+}
+
+template <typename Words>
+int Interpreter::Run(Words& words, bool jog, bool lineReader, Result& result) {
     const bool v09 = dialect_ == Dialect::Grbl09j;
     ModalState m = modal_; // the block's modes, taken over only if the block is accepted
     ProgramFlow flow = ProgramFlow::Running;
@@ -347,11 +447,14 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
     }
 
     // Words: a letter and a number each; command words checked against their modal groups.
-    for (std::size_t pos = 0; pos < line.size();) {
-        const char letter = line[pos++];
-        if (letter < 'A' || letter > 'Z') return kExpectedCommandLetter;
+    bool empty = true;
+    for (;;) {
+        char letter = 0;
         double value = 0;
-        if (!ReadNumberInline(line, pos, value)) return kBadNumberFormat;
+        const int got = words.Next(letter, value);
+        if (got == kBlockEnd) break;
+        if (got != kWordRead) return got;
+        empty = false;
         unsigned group = 0;
         if (letter == 'G' || letter == 'M') {
             // The firmware keeps the whole part in a byte and two decimals as the "mantissa".
@@ -574,6 +677,9 @@ int Interpreter::Run(std::string_view line, bool jog, Result& result) {
         if ((word & (kF | kN | kP | kT | kS)) && value < 0) return kNegativeValue;
         values |= word;
     }
+
+    // The line reader answers an empty line itself: the parser never sees it.
+    if (empty && lineReader) return kOk;
 
     // Checks, in the firmware's order; values are converted to mm and machine coordinates.
     if (axisWords && axisCommand == kAxisNone) axisCommand = kAxisMotion;
@@ -1020,14 +1126,13 @@ ProgramBuilder::ProgramBuilder(Dialect dialect, MachineSettings settings)
     : interpreter_(dialect, settings) {}
 
 void ProgramBuilder::AddLine(std::string_view raw, std::size_t row) {
-    if (!CleanLine(raw, clean_)) {
-        program_.errors.push_back({row, kLineOverflow});
-        return;
-    }
-    if (clean_.empty() || clean_[0] == '$') return; // settings lines move nothing
     const Vec3 before = interpreter_.Position();
-    interpreter_.Execute(clean_, result_);
+    interpreter_.ExecuteLine(raw, result_);
     if (result_.status != kOk) {
+        // Settings lines ("$...") are no G-code: they move nothing and are no error here.
+        if (result_.status == kExpectedCommandLetter && CleanLine(raw, clean_) && !clean_.empty() &&
+            clean_[0] == '$')
+            return;
         program_.errors.push_back({row, result_.status});
         return;
     }

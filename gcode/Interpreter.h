@@ -151,6 +151,10 @@ public:
         Execute(block, r);
         return r;
     }
+    // One raw line of a file, as the firmware's line reader hands it on (see CleanLine): a line
+    // over the line buffer is refused with kLineOverflow, an empty one is "ok" and does nothing.
+    // Lines of settings commands ("$...") are no G-code and get kExpectedCommandLetter.
+    void ExecuteLine(std::string_view raw, Result& result);
     // A 1.1h jog ("$J=" and a block): a feed move that leaves the modal state alone.
     void ExecuteJog(std::string_view block, Result& result);
 
@@ -178,7 +182,8 @@ public:
     std::string ParametersReport() const;
 
 private:
-    int Run(std::string_view block, bool jog, Result& result);
+    // `words` hands out the block's words; `lineReader`: an empty block does nothing.
+    template <typename Words> int Run(Words& words, bool jog, bool lineReader, Result& result);
 
     Dialect dialect_;
     MachineSettings settings_;

@@ -3,12 +3,14 @@
 // read and line split of the same file. In one run:
 //  - split: csv::Document::Load, the grid's read and cut into lines; the best of several runs
 //    in the thread's processor time (wall time beside);
-//  - interpret: the same load, then every line cleaned and interpreted as the controller would,
-//    arcs broken into segments with the default arc tolerance; the best of several runs;
+//  - interpret: the same load, then every line read and interpreted as the controller would,
+//    arcs broken into segments with the default arc tolerance; the best of several runs,
+//    taken in turn with the split's, both with the file in the page cache;
 //  - memory: growth of the peak resident size over the size just before one interpretation
 //    (the peak is reset through /proc/self/clear_refs).
 // Last line: "ratio interpret/split: R" (goal R <= 8).
 
+#include <malloc.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -25,7 +27,7 @@
 namespace {
 
 constexpr int kLines = 1'000'000;
-constexpr int kRepeats = 3;
+constexpr int kRepeats = 5;
 
 void AppendFixed(std::string& out, double value) {
     char buf[32];
@@ -86,16 +88,12 @@ struct Times {
     double wall = 1e9;
 };
 
-template <typename Timed> Times Best(Timed&& timed) {
-    Times best;
-    for (int r = 0; r < kRepeats; ++r) {
-        const double c0 = Now(CLOCK_THREAD_CPUTIME_ID);
-        const double w0 = Now(CLOCK_MONOTONIC);
-        timed();
-        best.wall = std::min(best.wall, Now(CLOCK_MONOTONIC) - w0);
-        best.cpu = std::min(best.cpu, Now(CLOCK_THREAD_CPUTIME_ID) - c0);
-    }
-    return best;
+template <typename Timed> void Time(Times& best, Timed&& timed) {
+    const double c0 = Now(CLOCK_THREAD_CPUTIME_ID);
+    const double w0 = Now(CLOCK_MONOTONIC);
+    timed();
+    best.wall = std::min(best.wall, Now(CLOCK_MONOTONIC) - w0);
+    best.cpu = std::min(best.cpu, Now(CLOCK_THREAD_CPUTIME_ID) - c0);
 }
 
 long StatusKiB(const char* key) {
@@ -118,21 +116,15 @@ struct Counts {
     std::size_t lines = 0, motions = 0, errors = 0;
 };
 
-// Load, clean and interpret every line; the motions are counted, not kept.
+// Load and interpret every line; the motions are counted, not kept.
 Counts Interpret(const std::string& path) {
     const csv::Document doc = csv::Document::Load(path, csv::Dialect{});
     gcode::Interpreter interpreter(gcode::Dialect::Grbl11h);
     gcode::Result result;
-    std::string block;
     Counts c;
     for (std::size_t i = 0; i < doc.LineCount(); ++i) {
         ++c.lines;
-        if (!gcode::CleanLine(doc.Line(i), block)) {
-            ++c.errors;
-            continue;
-        }
-        if (block.empty()) continue;
-        interpreter.Execute(block, result);
+        interpreter.ExecuteLine(doc.Line(i), result);
         if (result.status != gcode::kOk) ++c.errors;
         c.motions += result.motions.size();
     }
@@ -153,16 +145,23 @@ int main() {
                     static_cast<double>(text.size()) / (1 << 20));
     }
 
-    // Memory first, on a fresh process state.
-    const bool reset = ResetPeak();
-    const long before = StatusKiB("VmRSS:");
-    Counts counts = Interpret(path);
-    const long peak = StatusKiB("VmHWM:");
-    if (reset && before > 0 && peak > 0)
-        std::printf("interpret: peak resident size grew by %.1f MiB\n",
-                    static_cast<double>(peak - before) / 1024);
-    else
-        std::printf("interpret: the peak resident size cannot be reset here\n");
+    // Memory first, on a fresh process state; the split's beside, for what the load alone takes.
+    const auto peakGrowth = [](const char* what, auto&& run) {
+        // What an earlier run freed goes back to the system, or the next would reuse it unseen.
+        ::malloc_trim(0);
+        const bool reset = ResetPeak();
+        const long before = StatusKiB("VmRSS:");
+        run();
+        const long peak = StatusKiB("VmHWM:");
+        if (reset && before > 0 && peak > 0)
+            std::printf("%s: peak resident size grew by %.1f MiB\n", what,
+                        static_cast<double>(peak - before) / 1024);
+        else
+            std::printf("%s: the peak resident size cannot be reset here\n", what);
+    };
+    Counts counts;
+    peakGrowth("split", [&] { csv::Document::Load(path, csv::Dialect{}); });
+    peakGrowth("interpret", [&] { counts = Interpret(path); });
     std::printf("interpret: %zu lines, %zu motions, %zu refused\n", counts.lines, counts.motions,
                 counts.errors);
     if (counts.lines != kLines || counts.errors != 0) {
@@ -170,12 +169,15 @@ int main() {
         return 1;
     }
 
+    // The two alternate, so that both meet the same load of a shared machine.
     std::size_t splitLines = 0;
-    const Times split =
-        Best([&] { splitLines = csv::Document::Load(path, csv::Dialect{}).LineCount(); });
+    Times split, interpret;
+    for (int r = 0; r < kRepeats; ++r) {
+        Time(split, [&] { splitLines = csv::Document::Load(path, csv::Dialect{}).LineCount(); });
+        Time(interpret, [&] { counts = Interpret(path); });
+    }
     std::printf("split (Document::Load): %.1f ms processor, %.1f ms wall (%zu lines)\n",
                 split.cpu * 1e3, split.wall * 1e3, splitLines);
-    const Times interpret = Best([&] { counts = Interpret(path); });
     std::printf("interpret: %.1f ms processor, %.1f ms wall, %.0f lines/s\n", interpret.cpu * 1e3,
                 interpret.wall * 1e3, kLines / interpret.cpu);
 

@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "Estimate.h"
 #include "Interpreter.h"
+#include "ReferenceLineReader.h"
 
 namespace {
 
@@ -295,6 +298,144 @@ TEST(Interpreter, ReadsNumbersAsTheFirmwareDoesInAnyLocale) {
     EXPECT_EQ(gcode::FormatNumber(25.0, 0, true), "25.");
     EXPECT_EQ(gcode::FormatNumber(1e20, 0),
               "100000000000000000000"); // beyond whole-number arithmetic
+}
+
+// The tuned number and line readers against their plain references, bit for bit, over every
+// shape a number takes (sign, 0..12 digits before and after the point, leading zeros, what
+// follows it) and over lines of random bytes rich in the characters the line reader treats
+// specially, long enough to overflow the line buffer.
+TEST(Interpreter, TunedReadersAnswerAsTheirReferences) {
+    std::uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const auto digits = [&](std::size_t count, int style) {
+        std::string d;
+        for (std::size_t i = 0; i < count; ++i)
+            d += style == 0            ? '9'
+                 : style == 1 && i < 4 ? '0'
+                                       : static_cast<char>('0' + next() % 10);
+        return d;
+    };
+    std::size_t numbers = 0;
+    for (const char* sign : {"", "-", "+"})
+        for (std::size_t whole = 0; whole <= 12; ++whole)
+            for (int point = 0; point < 2; ++point)
+                for (std::size_t fraction = 0; fraction <= (point ? 12u : 0u); ++fraction)
+                    for (int style = 0; style < 3; ++style)
+                        for (const char* tail : {"", "X", ".5", "e3"}) {
+                            const std::string text = std::string("G") + sign +
+                                                     digits(whole, style) + (point ? "." : "") +
+                                                     digits(fraction, style) + tail;
+                            std::size_t pos = 1, refPos = 1;
+                            double v = -7, ref = -7;
+                            const bool ok = gcode::ReadNumber(text, pos, v);
+                            ASSERT_EQ(ok, gcode_reference::ReadNumber(text, refPos, ref)) << text;
+                            EXPECT_EQ(pos, refPos) << text;
+                            EXPECT_EQ(std::bit_cast<std::uint64_t>(v),
+                                      std::bit_cast<std::uint64_t>(ref))
+                                << text;
+                            numbers += ok;
+                        }
+    EXPECT_GT(numbers, 4000u); // most shapes hold a number
+
+    // Every other line without comments, so that many reach the buffer's end.
+    const std::string alphabets[] = {"gxyGXY0123456789.- \t/%\x01\x7f\xe4",
+                                     "gxyGXY0123456789.- \t()/;%\x01\x7f\xe4"};
+    std::size_t overflowing = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string& alphabet = alphabets[i % 2];
+        std::string raw(next() % 200, ' ');
+        for (char& c : raw)
+            c = alphabet[next() % alphabet.size()];
+        std::string out = "stale", ref;
+        const bool ok = gcode::CleanLine(raw, out);
+        ASSERT_EQ(ok, gcode_reference::CleanLine(raw, ref)) << raw;
+        EXPECT_EQ(out, ref) << raw;
+        overflowing += !ok;
+    }
+    EXPECT_GT(overflowing, 500u);
+    EXPECT_LT(overflowing, 1500u); // and the lines with comments mostly fit
+}
+
+// A raw line run in place must answer exactly as the line reader's cleaned block does, in
+// status, motions (bit for bit) and the state left behind; an empty line does nothing. Lines
+// are built from real words with spaces, tabs, comments, block deletes and lower case put
+// between and inside them, some longer than the line buffer.
+TEST(Interpreter, RunsRawLinesAsTheLineReaderHandsThemOn) {
+    std::uint32_t seed = 777;
+    const auto next = [&seed](std::uint32_t range) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % range;
+    };
+    const char* const commands[] = {"G0",  "G1",  "G2", "G3",  "G17", "G18", "G90",  "G91",
+                                    "G20", "G21", "G4", "G92", "M3",  "M5",  "G1.5", "G38.2"};
+    const char* const letters = "XYZIJRFSPNxy";
+    const char* const noise[] = {" ", "  ", "\t", "(c)", "/", ";end", "("};
+    for (const Dialect dialect : {k09, k11}) {
+        Interpreter inPlace(dialect), cleaned(dialect);
+        gcode::Result got, want;
+        std::string clean;
+        std::size_t accepted = 0, plainAccepted = 0, overflows = 0;
+        for (int i = 0; i < 10000; ++i) {
+            const bool plain = next(2) == 0; // only spaces between whole words
+            std::string line;
+            const auto sep = [&](std::uint32_t oneIn) {
+                if (next(oneIn) == 0) line += plain ? " " : noise[next(std::size(noise))];
+            };
+            for (std::uint32_t w = 0, words = 1 + next(plain ? 5 : 40); w < words; ++w) {
+                sep(2);
+                if (next(3) == 0) {
+                    for (const char* c = commands[next(std::size(commands))]; *c; ++c) {
+                        if (!plain && c[0] != 'G' && c[0] != 'M') sep(6);
+                        line += *c;
+                    }
+                    continue;
+                }
+                line += letters[next(12)];
+                if (!plain) sep(8);
+                if (next(4) == 0) line += '-';
+                for (std::uint32_t d = next(4); d > 0; --d) {
+                    line += static_cast<char>('0' + next(10));
+                    if (!plain) sep(10);
+                }
+                if (next(2) == 0) line += '.';
+                for (std::uint32_t d = next(4); d > 0; --d)
+                    line += static_cast<char>('0' + next(10));
+            }
+            inPlace.ExecuteLine(line, got);
+            if (!gcode::CleanLine(line, clean)) {
+                want = {};
+                want.status = gcode::kLineOverflow;
+                ++overflows;
+            } else if (clean.empty()) {
+                want = {};
+            } else {
+                cleaned.Execute(clean, want);
+            }
+            ASSERT_EQ(got.status, want.status) << line;
+            ASSERT_EQ(got.motions.size(), want.motions.size()) << line;
+            for (std::size_t k = 0; k < got.motions.size(); ++k) {
+                const Motion &a = got.motions[k], &b = want.motions[k];
+                EXPECT_TRUE(a.kind == b.kind && a.target == b.target && a.feed == b.feed &&
+                            a.seconds == b.seconds && a.arc == b.arc)
+                    << line << " motion " << k;
+            }
+            EXPECT_EQ(got.flow, want.flow) << line;
+            EXPECT_EQ(got.offsetsChanged, want.offsetsChanged) << line;
+            EXPECT_EQ(got.spindleChanged, want.spindleChanged) << line;
+            ASSERT_EQ(inPlace.Position(), cleaned.Position()) << line;
+            ASSERT_EQ(inPlace.ParserStateReport(), cleaned.ParserStateReport()) << line;
+            ASSERT_EQ(inPlace.ParametersReport(), cleaned.ParametersReport()) << line;
+            accepted += got.status == gcode::kOk;
+            plainAccepted += plain && got.status == gcode::kOk && !got.motions.empty();
+        }
+        // The lines reach deep into the interpreter, by both roads.
+        EXPECT_GT(accepted, 1000u);
+        EXPECT_GT(plainAccepted, 300u);
+        EXPECT_GT(overflows, 40u);
+    }
 }
 
 // A CAM-style file: rows map to segments, refused lines are listed with their row and produce
