@@ -7,10 +7,12 @@
 #include "ChannelText.h"
 #include "ConnectionView.h"
 #include "ImageButton.h"
+#include "JobRunner.h"
 #include "UnitMain.h"
 
 void TForm1::btnConnectPortClick(QObject*) {
     if (ComPort1->Connected()) {
+        if (JobActive()) JobRunner().Abort(job::EndReason::Disconnected);
         // Unguarded: an error while closing goes to the default report.
         ComPort1->SetConnected(false);
         ApplyConnectionView(false);
@@ -24,6 +26,7 @@ void TForm1::btnConnectPortClick(QObject*) {
     ComDataPacket1->ResetBuffer();
     // Another controller, or the same one after a reset, has its own offset.
     WorkOffset = {};
+    unanswered_.clear();
     // A failing poll on this connection is news, whatever the last one reported.
     pollGate_.Rearm();
     try {

@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "GCodeGrid.h"
+#include "JobRunner.h"
 #include "OpenDialog.h"
 #include "UnitMain.h"
 
@@ -22,11 +23,14 @@ void TForm1::btnLoadFromFileClick(QObject*) {
 
 void TForm1::JvStringGrid1DrawCell(TObject*, int ACol, int ARow, const QRect& Rect,
                                    TGridDrawState) {
-    const std::string text = JvStringGrid1->Cells(ACol, ARow);
-    if (text != "N1 G71") return;
     QPainter& canvas = *JvStringGrid1->Canvas();
-    canvas.fillRect(Rect, QColor(255, 255, 0));
-    canvas.setPen(QColor(128, 0, 0));
-    canvas.drawText(Rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                    QString::fromUtf8(text));
+    const std::string text = JvStringGrid1->Cells(ACol, ARow);
+    if (text == "N1 G71") {
+        canvas.fillRect(Rect, QColor(255, 255, 0));
+        canvas.setPen(QColor(128, 0, 0));
+        canvas.drawText(Rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                        QString::fromUtf8(text));
+    }
+    // The rows of the last job, over the cell and its text.
+    if (jobRunner_) jobRunner_->DrawCell(canvas, ACol, ARow, Rect);
 }

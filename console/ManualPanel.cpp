@@ -6,6 +6,7 @@
 
 #include "ChannelText.h"
 #include "ImageButton.h"
+#include "JobRunner.h"
 #include "JogLine.h"
 #include "SpinEdit.h"
 #include "UnitMain.h"
@@ -61,6 +62,7 @@ void TForm1::btnSendHClick(QObject*) { SendCommand("$H"); }
 void TForm1::btnSendXClick(QObject*) { SendCommand("$X"); }
 
 void TForm1::btnStop1Click(QObject*) {
+    if (JobActive()) JobRunner().Abort(job::EndReason::Emergency);
     // Disabled before anything is written: after a stop the work zero is no longer known,
     // even if a write below fails.
     btnGoHome->setEnabled(false);
@@ -74,7 +76,9 @@ void TForm1::EditManualInputKeyDown(QObject*, int& Key, Qt::KeyboardModifiers) {
     if (Key != Qt::Key_Return && Key != Qt::Key_Enter) return;
     // Written first, then logged; a refused line or a failed write leaves the text in the
     // field, unlogged.
-    ComPort1->WriteText(WireLine(TypedLine(EditManualInput->text().toStdString())));
+    const std::string wire = WireLine(TypedLine(EditManualInput->text().toStdString()));
+    NoteLineWritten(wire.size());
+    ComPort1->WriteText(wire);
     AddMonitorText(MonitorEntry(TypedLine(EditManualInput->text().toStdString())), kSentColour);
     EditManualInput->clear();
 }

@@ -8,6 +8,7 @@
 // error it does not catch goes to the default error report and the window stays usable.
 
 #include <QMainWindow>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +34,7 @@ class QTimer;
 class TComComboBox;
 class TComLed;
 class TImageButton;
+class TJobRunner;
 class TOpenDialog;
 class TSpinEdit;
 
@@ -108,6 +110,10 @@ public:
     TImageButton* JvXPButton6 = nullptr;
     TImageButton* btnStartProcess = nullptr;
     TImageButton* btnStop1 = nullptr;
+    TImageButton* btnJobPause = nullptr;
+    TImageButton* btnJobResume = nullptr;
+    TImageButton* btnJobStop = nullptr;
+    QLabel* labelJobProgress = nullptr;
 
     // --- menu and non-visual components ---
     QMenuBar* AdvMainMenu1 = nullptr;
@@ -159,6 +165,11 @@ public:
     void btnLoadFromFileClick(QObject* Sender);
     void JvStringGrid1DrawCell(TObject* Sender, int ACol, int ARow, const QRect& Rect,
                                TGridDrawState State);
+    // Running the loaded file (JobRun.cpp)
+    void btnStartProcessClick(QObject* Sender);
+    void btnJobPauseClick(QObject* Sender);
+    void btnJobResumeClick(QObject* Sender);
+    void btnJobStopClick(QObject* Sender);
 
     // --- composition, used by the design loader ---
     // Finds every field above among the window's children by its name; throws for one that
@@ -183,10 +194,24 @@ public:
     // The work offset of the connected controller, from its status reports.
     TWorkOffset WorkOffset;
 
+    // The job that runs the loaded file; made on first use.
+    TJobRunner& JobRunner();
+    bool JobActive() const;
+    // The link died under a running job: it ends with one report.
+    void JobLinkLost();
+    // A command line the window wrote, whose answer is still to come (a job started before
+    // it arrives counts it as outstanding in the controller's buffer).
+    void NoteLineWritten(std::size_t bytes);
+
 private:
     void ApplyConnectionView(bool connected);
 
+    // Keeps the book of the window's own lines: answers retire them, a reset clears them.
+    void TrackReply(const std::string& line);
+
     std::unique_ptr<TOpenDialog> openDialog_;
+    std::unique_ptr<TJobRunner> jobRunner_;
+    std::deque<std::size_t> unanswered_;
     std::unique_ptr<QTextCursor> monitorEnd_;
     // Failed status queries report once, not once per tick.
     TReportGate pollGate_;

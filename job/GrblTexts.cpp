@@ -65,33 +65,34 @@ constexpr Coded kAlarms[] = {
 
 // The words 0.9j prints instead of numbers.
 constexpr Coded kErrorTexts09[] = {
-    {1, "Expected command letter"}, {2, "Bad number format"},
-    {3, "Invalid statement"},       {4, "Value < 0"},
-    {5, "Setting disabled"},        {6, "Value < 3 usec"},
+    {1, "Expected command letter"},
+    {2, "Bad number format"},
+    {3, "Invalid statement"},
+    {4, "Value < 0"},
+    {5, "Setting disabled"},
+    {6, "Value < 3 usec"},
     {7, "EEPROM read fail. Using defaults"},
-    {8, "Not idle"},                {9, "Alarm lock"},
-    {10, "Homing not enabled"},     {11, "Line overflow"},
-    {12, "Step rate > 30kHz"},      {20, "Unsupported command"},
-    {21, "Modal group violation"},  {22, "Undefined feed rate"},
+    {8, "Not idle"},
+    {9, "Alarm lock"},
+    {10, "Homing not enabled"},
+    {11, "Line overflow"},
+    {12, "Step rate > 30kHz"},
+    {20, "Unsupported command"},
+    {21, "Modal group violation"},
+    {22, "Undefined feed rate"},
 };
 constexpr Coded kAlarmTexts09[] = {
-    {1, "Hard limit"},
-    {1, "Hard/soft limit"},
-    {2, "Soft limit"},
-    {3, "Abort during cycle"},
-    {5, "Probe fail"},
-    {9, "Homing fail"},
+    {1, "Hard limit"},         {1, "Hard/soft limit"}, {2, "Soft limit"},
+    {3, "Abort during cycle"}, {5, "Probe fail"},      {9, "Homing fail"},
 };
 
-template <std::size_t N>
-std::string_view Lookup(const Coded (&table)[N], int code) {
+template <std::size_t N> std::string_view Lookup(const Coded (&table)[N], int code) {
     for (const Coded& c : table)
         if (c.code == code) return c.words;
     return {};
 }
 
-template <std::size_t N>
-int CodeOf(const Coded (&table)[N], std::string_view text) {
+template <std::size_t N> int CodeOf(const Coded (&table)[N], std::string_view text) {
     for (const Coded& c : table)
         if (c.words == text) return c.code;
     return 0;
@@ -106,12 +107,20 @@ std::string Describe(std::string_view words, std::string_view head, std::string_
     return text;
 }
 
-}  // namespace
+} // namespace
 
-std::string_view ErrorText(int code) { return Lookup(kErrors, code); }
-std::string_view AlarmText(int code) { return Lookup(kAlarms, code); }
-int ErrorCodeOfText(std::string_view text) { return CodeOf(kErrorTexts09, text); }
-int AlarmCodeOfText(std::string_view text) { return CodeOf(kAlarmTexts09, text); }
+std::string_view ErrorText(int code) {
+    return Lookup(kErrors, code);
+}
+std::string_view AlarmText(int code) {
+    return Lookup(kAlarms, code);
+}
+int ErrorCodeOfText(std::string_view text) {
+    return CodeOf(kErrorTexts09, text);
+}
+int AlarmCodeOfText(std::string_view text) {
+    return CodeOf(kAlarmTexts09, text);
+}
 
 std::string DescribeError(int code, std::string_view detail) {
     return Describe(ErrorText(code), "error:", detail);
@@ -120,4 +129,4 @@ std::string DescribeAlarm(int code, std::string_view detail) {
     return Describe(AlarmText(code), "ALARM:", detail);
 }
 
-}  // namespace job
+} // namespace job

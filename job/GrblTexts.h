@@ -22,4 +22,4 @@ int AlarmCodeOfText(std::string_view text);
 std::string DescribeError(int code, std::string_view detail);
 std::string DescribeAlarm(int code, std::string_view detail);
 
-}  // namespace job
+} // namespace job

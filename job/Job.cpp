@@ -15,7 +15,8 @@ constexpr char kCycleStart = '~';
 constexpr char kSoftReset = 0x18;
 
 std::string_view WithoutLineEnd(std::string_view line) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
     return line;
 }
 
@@ -28,18 +29,20 @@ std::string Number(std::size_t n) {
 
 std::string FaultText(LineFault fault, std::size_t length, std::size_t longest) {
     switch (fault) {
-        case LineFault::TooLong:
-            return "ist zu lang (" + Number(length) + " Zeichen ohne Kommentare, die Steuerung "
-                   "nimmt höchstens " + Number(longest) + ")";
-        case LineFault::NotAscii:
-            return "enthält ein Zeichen außerhalb von ASCII oder ein Steuerzeichen";
-        case LineFault::RealTimeByte:
-            return "enthält \"!\", \"~\" oder \"?\", die die Steuerung sofort ausführen würde";
+    case LineFault::TooLong:
+        return "ist zu lang (" + Number(length) +
+               " Zeichen ohne Kommentare, die Steuerung "
+               "nimmt höchstens " +
+               Number(longest) + ")";
+    case LineFault::NotAscii:
+        return "enthält ein Zeichen außerhalb von ASCII oder ein Steuerzeichen";
+    case LineFault::RealTimeByte:
+        return "enthält \"!\", \"~\" oder \"?\", die die Steuerung sofort ausführen würde";
     }
     return {};
 }
 
-}  // namespace
+} // namespace
 
 Job::Job(Output& output, ControllerLimits limits) : out_(output), limits_(limits) {}
 
@@ -54,7 +57,7 @@ bool Job::Start(const LineSource& source, Clock::time_point now,
         if (!fault) continue;
         if (++faults <= kMaxRefusals) {
             Notice n;
-    n.kind = Notice::Refused;
+            n.kind = Notice::Refused;
             n.row = row;
             n.rows = total;
             n.text = FaultText(*fault, line.size(), limits_.longestLine);
@@ -64,7 +67,7 @@ bool Job::Start(const LineSource& source, Clock::time_point now,
     if (faults > 0) {
         if (faults > kMaxRefusals) {
             Notice n;
-    n.kind = Notice::Message;
+            n.kind = Notice::Message;
             n.text = "... und " + Number(faults - kMaxRefusals) + " weitere fehlerhafte Zeilen";
             out_.Notify(n);
         }
@@ -152,38 +155,33 @@ void Job::LineReceived(std::string_view line, Clock::time_point now) {
     const std::string_view text = WithoutLineEnd(line);
     const Reply reply = ClassifyReply(text);
     switch (reply.kind) {
-        case ReplyKind::Ok:
-            Answer(false, reply, now);
-            break;
-        case ReplyKind::Error:
-            Answer(true, reply, now);
-            break;
-        case ReplyKind::Alarm: {
-            Notice n;
-    n.kind = Notice::Alarm;
-            n.row = std::min(done_, rows_.empty() ? 0 : rows_.size() - 1);
-            n.code = reply.code;
-            n.text = DescribeAlarm(reply.code, reply.detail);
-            out_.Notify(n);
-            // Nothing not yet sent will run: the controller stops and wants a reset.
-            End(EndReason::Alarm, now);
-            break;
-        }
-        case ReplyKind::Greeting:
-            End(EndReason::Reset, now);
-            break;
-        case ReplyKind::Status:
-            StatusSeen(text, now);
-            break;
-        case ReplyKind::Message:
-        case ReplyKind::Other:
-            if (!text.empty()) {
-                Notice n;
-    n.kind = Notice::Message;
-                n.text = std::string(text);
-                out_.Notify(n);
-            }
-            break;
+    case ReplyKind::Ok:
+        Answer(false, reply, now);
+        break;
+    case ReplyKind::Error:
+        Answer(true, reply, now);
+        break;
+    case ReplyKind::Alarm: {
+        Notice n;
+        n.kind = Notice::Alarm;
+        n.row = std::min(done_, rows_.empty() ? 0 : rows_.size() - 1);
+        n.code = reply.code;
+        n.text = DescribeAlarm(reply.code, reply.detail);
+        out_.Notify(n);
+        // Nothing not yet sent will run: the controller stops and wants a reset.
+        End(EndReason::Alarm, now);
+        break;
+    }
+    case ReplyKind::Greeting:
+        End(EndReason::Reset, now);
+        break;
+    case ReplyKind::Status:
+        StatusSeen(text, now);
+        break;
+    case ReplyKind::Message:
+    case ReplyKind::Other:
+        // The window logs the controller's messages as they come.
+        break;
     }
 }
 
@@ -198,7 +196,7 @@ void Job::Answer(bool error, const Reply& reply, Clock::time_point now) {
     if (line.row == kForeign) {
         if (error) {
             Notice n;
-    n.kind = Notice::Message;
+            n.kind = Notice::Message;
             n.text = "error:" + reply.detail;
             out_.Notify(n);
         }
@@ -210,7 +208,7 @@ void Job::Answer(bool error, const Reply& reply, Clock::time_point now) {
     if (error) {
         ++errors_;
         Notice n;
-    n.kind = Notice::Error;
+        n.kind = Notice::Error;
         n.row = line.row;
         n.code = reply.code;
         n.text = DescribeError(reply.code, reply.detail);
@@ -304,7 +302,8 @@ void Job::End(EndReason reason, Clock::time_point now, std::string text) {
 
 void Job::AdvanceDone() {
     const std::size_t before = done_;
-    while (done_ < next_ && rows_[done_] != RowState::Sent) ++done_;
+    while (done_ < next_ && rows_[done_] != RowState::Sent)
+        ++done_;
     if (done_ != before && OnRowsDone) OnRowsDone(done_);
 }
 
@@ -340,37 +339,39 @@ std::string FormatDuration(double seconds) {
 std::string NoticeText(const Notice& n) {
     const std::string at = " bei Zeile " + Number(n.row + 1) + " von " + Number(n.rows);
     switch (n.kind) {
-        case Notice::Started:
-            return "Job gestartet: " + Number(n.rows) + " Zeilen";
-        case Notice::Error:
-            return "Fehler in Zeile " + Number(n.row + 1) + ": " + n.text +
-                   ". Maschine angehalten: Fortsetzen oder Abbrechen";
-        case Notice::Alarm:
-            return "Alarm" + at + ": " + n.text;
-        case Notice::Message:
-            return n.text;
-        case Notice::Refused:
-            return "Job nicht gestartet: Zeile " + Number(n.row + 1) + " " + n.text;
-        case Notice::Ended:
-            break;
+    case Notice::Started:
+        return "Job gestartet: " + Number(n.rows) + " Zeilen";
+    case Notice::Error:
+        return "Fehler in Zeile " + Number(n.row + 1) + ": " + n.text +
+               ". Maschine angehalten: Fortsetzen oder Abbrechen";
+    case Notice::Alarm:
+        return "Alarm" + at + ": " + n.text;
+    case Notice::Message:
+        return n.text;
+    case Notice::Refused:
+        return "Job nicht gestartet: Zeile " + Number(n.row + 1) + " " + n.text;
+    case Notice::Ended:
+        break;
     }
     const std::string time = FormatDuration(n.elapsed);
     std::string text;
     switch (n.reason) {
-        case EndReason::Completed:
-            return "Job beendet: " + Number(n.rows) + " Zeilen in " + time;
-        case EndReason::Stopped:
-            return "Job abgebrochen" + at + " nach " + time + ". Bitte den Nullpunkt neu setzen";
-        case EndReason::Alarm:
-            return "Job wegen Alarm beendet" + at + " nach " + time;
-        case EndReason::Reset:
-            return "Job beendet, die Steuerung wurde zurückgesetzt:" + at + " nach " + time;
-        case EndReason::LinkLost:
-            text = "Job beendet, Verbindung zur Steuerung verloren:" + at + " nach " + time;
-            if (!n.text.empty()) text += " (" + n.text + ")";
-            return text;
-        case EndReason::Emergency:
-            return "Job durch Not-Stop beendet" + at + " nach " + time;
+    case EndReason::Completed:
+        return "Job beendet: " + Number(n.rows) + " Zeilen in " + time;
+    case EndReason::Stopped:
+        return "Job abgebrochen" + at + " nach " + time + ". Bitte den Nullpunkt neu setzen";
+    case EndReason::Alarm:
+        return "Job wegen Alarm beendet" + at + " nach " + time;
+    case EndReason::Reset:
+        return "Job beendet, die Steuerung wurde zurückgesetzt:" + at + " nach " + time;
+    case EndReason::LinkLost:
+        text = "Job beendet, Verbindung zur Steuerung verloren:" + at + " nach " + time;
+        if (!n.text.empty()) text += " (" + n.text + ")";
+        return text;
+    case EndReason::Emergency:
+        return "Job durch Not-Stop beendet" + at + " nach " + time;
+    case EndReason::Disconnected:
+        return "Job beendet, Verbindung getrennt:" + at + " nach " + time;
     }
     return text;
 }
@@ -383,4 +384,17 @@ std::optional<double> RemainingSeconds(const Progress& p, const RowTimeEstimate*
     return p.elapsed * static_cast<double>(p.total - p.done) / static_cast<double>(p.done);
 }
 
-}  // namespace job
+} // namespace job
+
+namespace job {
+
+std::string ProgressText(const Progress& p, std::optional<double> remaining) {
+    const std::size_t shown = p.total == 0 ? 0 : std::min(p.executing + 1, p.total);
+    std::string text = "Zeile " + Number(shown) + " von " + Number(p.total) + "   vergangen " +
+                       FormatDuration(p.elapsed) + "   noch ";
+    text += remaining ? FormatDuration(*remaining) : std::string("-:--:--");
+    if (p.errors > 0) text += "   Fehler: " + Number(p.errors);
+    return text;
+}
+
+} // namespace job

@@ -38,29 +38,30 @@ enum class RowState : std::uint8_t { Pending, Sent, Acknowledged, Error, Skipped
 
 // Why a job ended.
 enum class EndReason {
-    Completed,   // every line answered and the machine stands idle
-    Stopped,     // the operator stopped it: held, then reset
-    Alarm,       // the controller raised an alarm
-    Reset,       // the controller was reset (its greeting arrived)
-    LinkLost,    // the serial link died or a write failed
-    Emergency,   // the emergency stop or the soft reset of the window
+    Completed,    // every line answered and the machine stands idle
+    Stopped,      // the operator stopped it: held, then reset
+    Alarm,        // the controller raised an alarm
+    Reset,        // the controller was reset (its greeting arrived)
+    LinkLost,     // the serial link died or a write failed
+    Emergency,    // the emergency stop of the window
+    Disconnected, // the operator closed the link
 };
 
 struct Notice {
     enum Kind {
-        Started,       // rows: the file's line count
-        Ended,         // reason, row (how far it got), elapsed
-        Error,         // row, code, text: the machine is held until continue or stop
-        Alarm,         // row, code, text
-        Message,       // text: a controller message ("[...]" or another line)
-        Refused,       // row, text: the file cannot run; the job did not start
+        Started, // rows: the file's line count
+        Ended,   // reason, row (how far it got), elapsed
+        Error,   // row, code, text: the machine is held until continue or stop
+        Alarm,   // row, code, text
+        Message, // text: a note of the job's own (the window logs controller lines)
+        Refused, // row, text: the file cannot run; the job did not start
     } kind = Started;
     EndReason reason = EndReason::Completed;
-    std::size_t row = 0;   // 0-based line of the file
+    std::size_t row = 0; // 0-based line of the file
     int code = 0;
     std::string text;
-    std::size_t rows = 0;  // lines of the file
-    double elapsed = 0;    // seconds since the start
+    std::size_t rows = 0; // lines of the file
+    double elapsed = 0;   // seconds since the start
 };
 
 // Where the job writes: the wire and the operator.
@@ -76,9 +77,9 @@ public:
 
 struct Progress {
     std::size_t total = 0;
-    std::size_t sent = 0;          // lines written (skipped ones not counted)
-    std::size_t done = 0;          // rows before the first one not yet answered
-    std::size_t executing = 0;     // the row the machine works on, about
+    std::size_t sent = 0;      // lines written (skipped ones not counted)
+    std::size_t done = 0;      // rows before the first one not yet answered
+    std::size_t executing = 0; // the row the machine works on, about
     std::size_t errors = 0;
     double elapsed = 0;
 };
@@ -130,7 +131,7 @@ public:
 
 private:
     struct InFlight {
-        std::size_t row;  // npos: a line of the window's
+        std::size_t row; // npos: a line of the window's
         std::size_t bytes;
         bool settings;
     };
@@ -151,8 +152,8 @@ private:
     std::vector<RowState> rows_;
     std::deque<InFlight> inFlight_;
     std::size_t outstanding_ = 0;
-    std::size_t next_ = 0;             // next row to look at
-    std::optional<std::string> nextLine_;  // row next_ cleaned, while it waits for room
+    std::size_t next_ = 0;                // next row to look at
+    std::optional<std::string> nextLine_; // row next_ cleaned, while it waits for room
     std::size_t done_ = 0;
     std::size_t sent_ = 0;
     std::size_t errors_ = 0;
@@ -178,4 +179,9 @@ struct RowTimeEstimate {
 };
 std::optional<double> RemainingSeconds(const Progress& progress, const RowTimeEstimate* estimate);
 
-}  // namespace job
+} // namespace job
+
+namespace job {
+// The progress line under the grid: "Zeile N von M", the time gone and the time to go.
+std::string ProgressText(const Progress& progress, std::optional<double> remaining);
+} // namespace job

@@ -1,8 +1,8 @@
 #include "JobLine.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 
@@ -17,12 +17,16 @@ bool IsSpace(char c) {
 }
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+    while (!s.empty() && IsSpace(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsSpace(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool StartsWith(std::string_view s, std::string_view head) {
     return s.size() >= head.size() && s.substr(0, head.size()) == head;
@@ -46,7 +50,7 @@ std::optional<long> Tenths(std::string_view number) {
     return std::lround(value * 10.0);
 }
 
-}  // namespace
+} // namespace
 
 std::string CleanLine(std::string_view raw) {
     std::string out;
@@ -59,7 +63,7 @@ std::string CleanLine(std::string_view raw) {
         }
         if (c == ';') break;
         if (c == '(') {
-            inParens = true;  // an unclosed comment runs to the end of the line
+            inParens = true; // an unclosed comment runs to the end of the line
             continue;
         }
         if (IsSpace(c)) continue;
@@ -161,4 +165,4 @@ std::string_view StatusPosition(std::string_view report) {
     return rest.substr(0, end);
 }
 
-}  // namespace job
+} // namespace job

@@ -49,4 +49,4 @@ std::string_view StatusState(std::string_view report);
 // empty when there is none.
 std::string_view StatusPosition(std::string_view report);
 
-}  // namespace job
+} // namespace job

@@ -26,7 +26,8 @@ TEST(JobLine, CleanLine) {
         {"$100 = 250", "$100=250"},
         {"G1 X1\r", "G1X1"},
     };
-    for (const Case& c : cases) EXPECT_EQ(CleanLine(c.raw), c.cleaned) << c.raw;
+    for (const Case& c : cases)
+        EXPECT_EQ(CleanLine(c.raw), c.cleaned) << c.raw;
 }
 
 TEST(JobLine, CheckLine) {
@@ -46,7 +47,8 @@ TEST(JobLine, CheckLine) {
         {"G1~X1", LineFault::RealTimeByte},
         {"?", LineFault::RealTimeByte},
     };
-    for (const Case& c : cases) EXPECT_EQ(CheckLine(c.cleaned, limits), c.fault) << c.cleaned;
+    for (const Case& c : cases)
+        EXPECT_EQ(CheckLine(c.cleaned, limits), c.fault) << c.cleaned;
 }
 
 TEST(JobLine, WritesSettings) {
@@ -54,15 +56,15 @@ TEST(JobLine, WritesSettings) {
         const char* cleaned;
         bool settings;
     } cases[] = {
-        {"$100=250", true},   {"$n0=G54", true},     {"$N", true},
-        {"$RST=*", true},     {"$I=machine", true},  {"$J=G91X1F100", false},
-        {"$H", false},        {"$X", false},         {"$$", false},
-        {"G10L2P1X0", true},  {"G10L20P1X0", true},  {"g10l20p0x0", true},
-        {"G10L1P1Z2", false}, {"G10", false},        {"G28.1", true},
-        {"G30.1", true},      {"G28", false},        {"G30", false},
-        {"G1X28.1", false},   {"G0L2", false},       {"G1X10L20", false},
+        {"$100=250", true},   {"$n0=G54", true},       {"$N", true},         {"$RST=*", true},
+        {"$I=machine", true}, {"$J=G91X1F100", false}, {"$H", false},        {"$X", false},
+        {"$$", false},        {"G10L2P1X0", true},     {"G10L20P1X0", true}, {"g10l20p0x0", true},
+        {"G10L1P1Z2", false}, {"G10", false},          {"G28.1", true},      {"G30.1", true},
+        {"G28", false},       {"G30", false},          {"G1X28.1", false},   {"G0L2", false},
+        {"G1X10L20", false},
     };
-    for (const Case& c : cases) EXPECT_EQ(WritesSettings(c.cleaned), c.settings) << c.cleaned;
+    for (const Case& c : cases)
+        EXPECT_EQ(WritesSettings(c.cleaned), c.settings) << c.cleaned;
 }
 
 TEST(JobLine, ClassifyReply) {
@@ -115,10 +117,11 @@ TEST(JobLine, StatusStateAndPosition) {
 TEST(JobLine, PlainWordsForEveryDocumentedCode) {
     // Every code the controller documents has words; a code it does not have has none, and
     // its reply still reaches the operator.
-    for (int code : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 20, 21, 22, 23,
-                     24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38})
+    for (int code : {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 20,
+                     21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38})
         EXPECT_FALSE(ErrorText(code).empty()) << code;
-    for (int code = 1; code <= 9; ++code) EXPECT_FALSE(AlarmText(code).empty()) << code;
+    for (int code = 1; code <= 9; ++code)
+        EXPECT_FALSE(AlarmText(code).empty()) << code;
     EXPECT_TRUE(ErrorText(99).empty());
     EXPECT_EQ(DescribeError(99, "99"), "error:99");
     EXPECT_EQ(DescribeError(20, "20"), std::string(ErrorText(20)) + " (error:20)");
@@ -129,7 +132,7 @@ TEST(JobLine, DurationAndRemaining) {
     EXPECT_EQ(FormatDuration(3723.4), "1:02:03");
     Progress p;
     p.total = 100;
-    EXPECT_FALSE(RemainingSeconds(p, nullptr));  // nothing done yet
+    EXPECT_FALSE(RemainingSeconds(p, nullptr)); // nothing done yet
     p.done = 25;
     p.executing = 25;
     p.elapsed = 10;

@@ -53,15 +53,15 @@ public:
 
     // Replies other than "ok" by the line's text: "error:N", "ALARM:N" or "GREETING".
     std::map<std::string, std::string> special;
-    bool dead = false;  // every write fails
+    bool dead = false; // every write fails
 
     std::string realTime;
-    std::vector<std::string> taken;  // lines the parser took, in order
+    std::vector<std::string> taken; // lines the parser took, in order
     std::vector<Notice> notices;
     std::size_t maxRx = 0;
     std::size_t writesAfterAlarm = 0;
     bool resetWhileMoving = false;
-    std::deque<std::string> out;  // lines on their way to the job
+    std::deque<std::string> out; // lines on their way to the job
 
     // Seconds to parse a line and to run one planned move.
     double parseSeconds = 0.002, moveSeconds = 0.006;
@@ -130,7 +130,8 @@ public:
             rx_.clear();
             blocks_ = 0;
         } else if (reply.starts_with("error:")) {
-            out.push_back(dialect_ == Dialect::V11h ? reply + "\r" : "error: Unsupported command\r");
+            out.push_back(dialect_ == Dialect::V11h ? reply + "\r"
+                                                    : "error: Unsupported command\r");
         } else {
             if (line.starts_with("G1")) {
                 if (blocks_++ == 0) moveLeft_ = moveSeconds;
@@ -148,8 +149,9 @@ public:
         else
             state = blocks_ > 0 ? "Run" : "Idle";
         const std::string pos = std::to_string(travelled_) + ".000,0.000,0.000";
-        out.push_back(dialect_ == Dialect::V09j ? "<" + state + ",MPos:" + pos + ",WPos:" + pos + ">\r"
-                                                : "<" + state + "|MPos:" + pos + "|FS:0,0>\r");
+        out.push_back(dialect_ == Dialect::V09j
+                          ? "<" + state + ",MPos:" + pos + ",WPos:" + pos + ">\r"
+                          : "<" + state + "|MPos:" + pos + "|FS:0,0>\r");
     }
 
     // A reply leaves the controller's books as it reaches the job.
@@ -198,19 +200,23 @@ enum class OnError { Nothing, Continue, Stop };
 struct Scenario {
     const char* name;
     Dialect dialect;
-    std::map<std::size_t, std::string> special;  // row -> reply
+    std::map<std::size_t, std::string> special; // row -> reply
     std::vector<Action> actions;
     OnError onError;
     EndReason end;
     std::string realTime;
-    bool foreign = false;  // a line of the window's is still unanswered at the start
+    bool foreign = false; // a line of the window's is still unanswered at the start
 };
 
-void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+void PrintTo(const Scenario& s, std::ostream* os) {
+    *os << s.name;
+}
 
 const Clock::time_point kT0 = Clock::time_point{} + std::chrono::hours(1);
 
-Clock::time_point At(int ms) { return kT0 + std::chrono::milliseconds(ms); }
+Clock::time_point At(int ms) {
+    return kT0 + std::chrono::milliseconds(ms);
+}
 
 // Runs the job against the fake in 1 ms steps, with the window's 200 ms status poll, until
 // it ends.
@@ -222,11 +228,22 @@ void Drive(Job& job, FakeGrbl& fake, const Scenario& s) {
         for (const Action& a : s.actions) {
             if (static_cast<int>(a.at * 1000) != ms) continue;
             switch (a.what) {
-                case Do::Pause: job.Pause(At(ms)); break;
-                case Do::Resume: job.Resume(At(ms)); break;
-                case Do::Stop: job.Stop(At(ms)); break;
-                case Do::LinkLost: job.LinkLost(At(ms)); job.LinkLost(At(ms)); break;
-                case Do::Die: fake.dead = true; break;
+            case Do::Pause:
+                job.Pause(At(ms));
+                break;
+            case Do::Resume:
+                job.Resume(At(ms));
+                break;
+            case Do::Stop:
+                job.Stop(At(ms));
+                break;
+            case Do::LinkLost:
+                job.LinkLost(At(ms));
+                job.LinkLost(At(ms));
+                break;
+            case Do::Die:
+                fake.dead = true;
+                break;
             }
         }
         if (ms % 200 == 0) fake.Query();
@@ -237,10 +254,11 @@ void Drive(Job& job, FakeGrbl& fake, const Scenario& s) {
             job.LineReceived(line, At(ms));
         }
         std::size_t errors = 0;
-        for (const Notice& n : fake.notices) errors += n.kind == Notice::Error;
+        for (const Notice& n : fake.notices)
+            errors += n.kind == Notice::Error;
         if (errors > errorsSeen) {
             errorsSeen = errors;
-            answerErrorAt = ms + 100;  // the operator takes a moment
+            answerErrorAt = ms + 100; // the operator takes a moment
         }
         if (ms == answerErrorAt) {
             if (s.onError == OnError::Continue) job.Resume(At(ms));
@@ -256,7 +274,8 @@ TEST_P(JobScenario, RunsLikeTheController) {
     const Scenario& s = GetParam();
     const FileLines file = TestFile();
     FakeGrbl fake(s.dialect);
-    for (const auto& [row, reply] : s.special) fake.special[CleanLine(file.lines[row])] = reply;
+    for (const auto& [row, reply] : s.special)
+        fake.special[CleanLine(file.lines[row])] = reply;
     Job job(fake);
     std::size_t lastDone = 0;
     bool doneInOrder = true;
@@ -291,7 +310,8 @@ TEST_P(JobScenario, RunsLikeTheController) {
     for (const std::string& line : file.lines)
         if (!CleanLine(line).empty()) expected.push_back(CleanLine(line));
     ASSERT_LE(fake.taken.size(), expected.size());
-    for (std::size_t i = 0; i < fake.taken.size(); ++i) ASSERT_EQ(fake.taken[i], expected[i]) << i;
+    for (std::size_t i = 0; i < fake.taken.size(); ++i)
+        ASSERT_EQ(fake.taken[i], expected[i]) << i;
     if (s.end == EndReason::Completed) {
         EXPECT_EQ(fake.taken.size(), expected.size());
         EXPECT_EQ(lastDone, file.lines.size());
@@ -329,42 +349,104 @@ const std::string kReset(1, '\x18');
 INSTANTIATE_TEST_SUITE_P(
     Job, JobScenario,
     ::testing::Values(
-        Scenario{"RunsToTheEnd11h", Dialect::V11h, {}, {}, OnError::Nothing,
-                 EndReason::Completed, ""},
-        Scenario{"RunsToTheEnd09j", Dialect::V09j, {}, {}, OnError::Nothing,
-                 EndReason::Completed, ""},
-        Scenario{"WindowLineAnsweredFirst", Dialect::V11h, {}, {}, OnError::Nothing,
-                 EndReason::Completed, "", true},
-        Scenario{"ErrorThenContinue11h", Dialect::V11h, {{200, "error:20"}, {230, "error:33"}},
-                 {}, OnError::Continue, EndReason::Completed, "!~!~"},
-        Scenario{"ErrorThenContinue09j", Dialect::V09j, {{200, "error:20"}}, {},
-                 OnError::Continue, EndReason::Completed, "!~"},
-        Scenario{"ErrorThenStop", Dialect::V11h, {{200, "error:20"}}, {}, OnError::Stop,
-                 EndReason::Stopped, "!!" + kReset},
-        Scenario{"PauseAndResume", Dialect::V11h, {}, {{0.3, Do::Pause}, {0.8, Do::Resume}},
-                 OnError::Nothing, EndReason::Completed, "!~"},
-        Scenario{"Stop11h", Dialect::V11h, {}, {{0.5, Do::Stop}}, OnError::Nothing,
-                 EndReason::Stopped, "!" + kReset},
-        Scenario{"Stop09j", Dialect::V09j, {}, {{0.5, Do::Stop}}, OnError::Nothing,
-                 EndReason::Stopped, "!" + kReset},
-        Scenario{"StopWhilePaused", Dialect::V11h, {}, {{0.3, Do::Pause}, {0.6, Do::Stop}},
-                 OnError::Nothing, EndReason::Stopped, "!!" + kReset},
-        Scenario{"Alarm", Dialect::V11h, {{150, "ALARM:1"}}, {}, OnError::Nothing,
-                 EndReason::Alarm, ""},
-        Scenario{"Alarm09j", Dialect::V09j, {{150, "ALARM:1"}}, {}, OnError::Nothing,
-                 EndReason::Alarm, ""},
-        Scenario{"GreetingMidJob", Dialect::V11h, {{150, "GREETING"}}, {}, OnError::Nothing,
-                 EndReason::Reset, ""},
-        Scenario{"WriteFails", Dialect::V11h, {}, {{0.4, Do::Die}}, OnError::Nothing,
-                 EndReason::LinkLost, ""},
-        Scenario{"LinkLost", Dialect::V11h, {}, {{0.4, Do::LinkLost}}, OnError::Nothing,
-                 EndReason::LinkLost, ""}),
+        Scenario{
+            "RunsToTheEnd11h", Dialect::V11h, {}, {}, OnError::Nothing, EndReason::Completed, ""},
+        Scenario{
+            "RunsToTheEnd09j", Dialect::V09j, {}, {}, OnError::Nothing, EndReason::Completed, ""},
+        Scenario{"WindowLineAnsweredFirst",
+                 Dialect::V11h,
+                 {},
+                 {},
+                 OnError::Nothing,
+                 EndReason::Completed,
+                 "",
+                 true},
+        Scenario{"ErrorThenContinue11h",
+                 Dialect::V11h,
+                 {{200, "error:20"}, {230, "error:33"}},
+                 {},
+                 OnError::Continue,
+                 EndReason::Completed,
+                 "!~!~"},
+        Scenario{"ErrorThenContinue09j",
+                 Dialect::V09j,
+                 {{200, "error:20"}},
+                 {},
+                 OnError::Continue,
+                 EndReason::Completed,
+                 "!~"},
+        Scenario{"ErrorThenStop",
+                 Dialect::V11h,
+                 {{200, "error:20"}},
+                 {},
+                 OnError::Stop,
+                 EndReason::Stopped,
+                 "!!" + kReset},
+        Scenario{"PauseAndResume",
+                 Dialect::V11h,
+                 {},
+                 {{0.3, Do::Pause}, {0.8, Do::Resume}},
+                 OnError::Nothing,
+                 EndReason::Completed,
+                 "!~"},
+        Scenario{"Stop11h",
+                 Dialect::V11h,
+                 {},
+                 {{0.5, Do::Stop}},
+                 OnError::Nothing,
+                 EndReason::Stopped,
+                 "!" + kReset},
+        Scenario{"Stop09j",
+                 Dialect::V09j,
+                 {},
+                 {{0.5, Do::Stop}},
+                 OnError::Nothing,
+                 EndReason::Stopped,
+                 "!" + kReset},
+        Scenario{"StopWhilePaused",
+                 Dialect::V11h,
+                 {},
+                 {{0.3, Do::Pause}, {0.6, Do::Stop}},
+                 OnError::Nothing,
+                 EndReason::Stopped,
+                 "!!" + kReset},
+        Scenario{
+            "Alarm", Dialect::V11h, {{150, "ALARM:1"}}, {}, OnError::Nothing, EndReason::Alarm, ""},
+        Scenario{"Alarm09j",
+                 Dialect::V09j,
+                 {{150, "ALARM:1"}},
+                 {},
+                 OnError::Nothing,
+                 EndReason::Alarm,
+                 ""},
+        Scenario{"GreetingMidJob",
+                 Dialect::V11h,
+                 {{150, "GREETING"}},
+                 {},
+                 OnError::Nothing,
+                 EndReason::Reset,
+                 ""},
+        Scenario{"WriteFails",
+                 Dialect::V11h,
+                 {},
+                 {{0.4, Do::Die}},
+                 OnError::Nothing,
+                 EndReason::LinkLost,
+                 ""},
+        Scenario{"LinkLost",
+                 Dialect::V11h,
+                 {},
+                 {{0.4, Do::LinkLost}},
+                 OnError::Nothing,
+                 EndReason::LinkLost,
+                 ""}),
     [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
 TEST(Job, RefusesAFileWithAFaultyLineAndWritesNothing) {
     FileLines file;
-    file.lines = {"G1 X1", "G1 X2 ; " + std::string(200, 'c'), "G1 X" + std::string(90, '1'),
-                  "G1 X\xc3\xa4", "(umlaut in a comment: \xc3\xa4) G1 X3", "G1 X4 !"};
+    file.lines = {
+        "G1 X1",        "G1 X2 ; " + std::string(200, 'c'),      "G1 X" + std::string(90, '1'),
+        "G1 X\xc3\xa4", "(umlaut in a comment: \xc3\xa4) G1 X3", "G1 X4 !"};
     FakeGrbl fake(Dialect::V11h);
     Job job(fake);
     EXPECT_FALSE(job.Start(file, kT0));
@@ -407,4 +489,4 @@ TEST(Job, StopResetsAnywayWhenTheControllerNeverReports) {
     EXPECT_EQ(fake.realTime, "!" + kReset);
 }
 
-}  // namespace
+} // namespace
