@@ -98,6 +98,13 @@ bool Job::Start(const LineSource& source, Clock::time_point now,
 }
 
 void Job::Pump(Clock::time_point now) {
+    // Every line that fits goes in one write: one system call instead of one per line.
+    std::string batch;
+    Collect(batch);
+    if (!batch.empty()) Write(batch, false, now);
+}
+
+void Job::Collect(std::string& batch) {
     while (phase_ == Phase::Running || phase_ == Phase::Paused) {
         if (settingsInFlight_) return;
         if (next_ >= rows_.size()) {
@@ -121,8 +128,8 @@ void Job::Pump(Clock::time_point now) {
         if (settings && !inFlight_.empty()) return;
         if (outstanding_ + bytes > limits_.rxBuffer) return;
 
-        std::string wire = std::move(*nextLine_);
-        wire.push_back('\r');
+        batch += *nextLine_;
+        batch.push_back('\r');
         nextLine_.reset();
         // Counted before the write: an answer that arrives while the write is still in hand
         // finds its line.
@@ -131,7 +138,6 @@ void Job::Pump(Clock::time_point now) {
         rows_[next_++] = RowState::Sent;
         ++sent_;
         settingsInFlight_ = settings;
-        if (!Write(wire, false, now)) return;
     }
 }
 

@@ -68,7 +68,7 @@ struct Notice {
 class Output {
 public:
     virtual ~Output() = default;
-    // A cleaned line and its CR. May throw when the link fails; the job then ends.
+    // Cleaned lines, each with its CR. May throw when the link fails; the job then ends.
     virtual void WriteLine(std::string_view bytes) = 0;
     // A single real-time byte ("!", "~", 0x18).
     virtual void WriteRealTime(char byte) = 0;
@@ -138,6 +138,7 @@ private:
     static constexpr std::size_t kForeign = static_cast<std::size_t>(-1);
 
     void Pump(Clock::time_point now);
+    void Collect(std::string& batch);
     void Answer(bool error, const Reply& reply, Clock::time_point now);
     void StatusSeen(std::string_view report, Clock::time_point now);
     void End(EndReason reason, Clock::time_point now, std::string text = {});

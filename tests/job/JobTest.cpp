@@ -73,6 +73,16 @@ public:
 
     void WriteLine(std::string_view bytes) override {
         if (dead) throw std::runtime_error("Write failed");
+        ASSERT_FALSE(bytes.empty());
+        ASSERT_EQ(bytes.back(), '\r');
+        for (std::size_t start = 0; start < bytes.size();) {
+            const std::size_t end = bytes.find('\r', start);
+            Arrive(bytes.substr(start, end + 1 - start));
+            start = end + 1;
+        }
+    }
+
+    void Arrive(std::string_view bytes) {
         if (alarm_) ++writesAfterAlarm;
         EXPECT_FALSE(settingsOpen_) << "a line went beside a settings write: " << bytes;
         const std::string line(bytes.substr(0, bytes.size() - 1));
@@ -80,7 +90,6 @@ public:
             EXPECT_TRUE(rx_.empty() && unanswered_ == 0) << "settings write not alone: " << line;
             settingsOpen_ = true;
         }
-        EXPECT_EQ(bytes.back(), '\r');
         rx_ += bytes;
         ++unanswered_;
         maxRx = std::max(maxRx, rx_.size());
