@@ -19,6 +19,7 @@ void TForm1::btnLoadFromFileClick(QObject*) {
     TGCodeGrid::UpdateScope update(*JvStringGrid1);
     JvStringGrid1->LoadCsvFile(fileName, ';', '"', true);
     JvStringGrid1->ShowAsGCodeTable();
+    if (jobRunner_) jobRunner_->Forget();
 }
 
 void TForm1::JvStringGrid1DrawCell(TObject*, int ACol, int ARow, const QRect& Rect,

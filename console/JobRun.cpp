@@ -35,6 +35,10 @@ void TForm1::TrackReply(const std::string& line) {
 
 void TForm1::btnStartProcessClick(QObject*) {
     if (!ComPort1->Connected() || JobActive()) return;
+    if (JvStringGrid1->FileLineCount() == 0) {
+        AddMonitorText(MonitorEntry("Keine G-Code-Datei geladen"), kSentColour);
+        return;
+    }
     const std::vector<std::size_t> foreign(unanswered_.begin(), unanswered_.end());
     JobRunner().Start(foreign);
     // From here on the job keeps the count; what it counted in is no longer the window's.

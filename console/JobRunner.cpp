@@ -9,6 +9,7 @@
 #include <QTextCursor>
 
 #include "ChannelText.h"
+#include "Errors.h"
 #include "GCodeGrid.h"
 #include "ImageButton.h"
 #include "UnitMain.h"
@@ -48,7 +49,8 @@ QColor Tint(RowState state) {
 
 TJobRunner::TJobRunner(TForm1& form) : form_(form), job_(*this) {
     timer_.setInterval(kRefreshMs);
-    QObject::connect(&timer_, &QTimer::timeout, this, [this] { Refresh(); });
+    QObject::connect(&timer_, &QTimer::timeout, this,
+                     [this] { framework::Guarded([this] { Refresh(); }); });
     job_.OnRowsDone = [this](std::size_t done) {
         if (RowsDone) RowsDone(done);
     };
@@ -89,6 +91,11 @@ void TJobRunner::LineReceived(const std::string& line) {
     if (job_.GetPhase() != before) ApplyView();
 }
 
+void TJobRunner::Forget() {
+    job_.ClearRows();
+    form_.labelJobProgress->clear();
+}
+
 void TJobRunner::WriteLine(std::string_view bytes) {
     form_.ComPort1->WriteText(std::string(bytes));
 }
@@ -112,6 +119,9 @@ void TJobRunner::Notify(const job::Notice& n) {
     if (n.reason == job::EndReason::Stopped || n.reason == job::EndReason::Reset ||
         n.reason == job::EndReason::Alarm)
         form_.btnGoHome->setEnabled(false);
+    // As after the emergency stop: a known feed again for the jogs that carry none.
+    if (n.reason == job::EndReason::Stopped)
+        framework::Guarded([] { SendCommand(std::string(kConnectCommand)); });
 }
 
 std::size_t TJobRunner::LineCount() const {

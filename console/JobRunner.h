@@ -34,6 +34,8 @@ public:
     void Stop();
     void Abort(job::EndReason reason);
     void LineReceived(const std::string& line);
+    // Another file was loaded: the last job's rows and progress no longer apply.
+    void Forget();
 
     // Draws a row's state over a cell the grid has drawn, leaving its text readable.
     void DrawCell(QPainter& painter, int col, int row, const QRect& rect) const;

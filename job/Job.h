@@ -120,6 +120,10 @@ public:
         return row < rows_.size() ? rows_[row] : RowState::Pending;
     }
     Progress GetProgress(Clock::time_point now) const;
+    // Forgets the rows of the last job (another file was loaded); not while one runs.
+    void ClearRows() {
+        if (!Active()) rows_.clear();
+    }
     // Bytes outstanding in the controller's receive buffer, as counted.
     std::size_t Outstanding() const { return outstanding_; }
 
