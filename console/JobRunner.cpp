@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QTextCursor>
 
+#include "CPortCtl.h"
 #include "ChannelText.h"
 #include "Errors.h"
 #include "GCodeGrid.h"
@@ -161,7 +162,10 @@ void TJobRunner::ApplyView() {
     const bool active = job_.Active();
     if (active && locked_.empty()) {
         // Everything that writes command lines; the soft reset and the emergency stop stay.
-        std::vector<QWidget*> candidates = {form_.btnStartProcess, form_.JvXPButton6};
+        // The port and baud selectors too: another port or rate in mid-job would send the
+        // rest of the file elsewhere or garble it.
+        std::vector<QWidget*> candidates = {form_.btnStartProcess, form_.JvXPButton6,
+                                            form_.ComComboBox1, form_.ComComboBox2};
         for (QWidget* w : form_.GroupBoxManualProcessing->findChildren<QWidget*>(
                  QString(), Qt::FindDirectChildrenOnly))
             if (w != static_cast<QWidget*>(form_.btnSoftReset) &&

@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include "CPortCtl.h"
 #include "GCodeGrid.h"
@@ -105,6 +106,7 @@ TEST_P(JobEndToEnd, RunsToTheEndAtTheFilesLastPosition) {
     EXPECT_FALSE(form_->EditManualInput->isEnabled());
     EXPECT_TRUE(form_->btnSoftReset->isEnabled());
     EXPECT_TRUE(form_->btnStop2->isEnabled());
+    EXPECT_FALSE(form_->ComComboBox1->isEnabled());
     ASSERT_TRUE(WaitFor([&] { return !Job().Active(); })) << Shown();
     EXPECT_TRUE(LoggedStarting(QStringLiteral("Job beendet: %1 Zeilen in ").arg(file.size())))
         << Shown();
@@ -119,6 +121,7 @@ TEST_P(JobEndToEnd, RunsToTheEndAtTheFilesLastPosition) {
     EXPECT_EQ(Lines().count("ok"), oksBefore) << Shown();
     EXPECT_TRUE(form_->btnStartProcess->isEnabled());
     EXPECT_TRUE(form_->EditManualInput->isEnabled());
+    EXPECT_TRUE(form_->ComComboBox1->isEnabled());
 }
 
 TEST_P(JobEndToEnd, PausesAndResumes) {
@@ -170,6 +173,26 @@ TEST_P(JobEndToEnd, AnUnsupportedLineHoldsTheJobAndStopEndsIt) {
     // Held at the error: the lines after it never moved the machine there.
     EXPECT_NE(form_->labelXwDisplay->text(), "30,000");
     EXPECT_FALSE(form_->btnGoHome->isEnabled());
+}
+
+TEST_P(JobEndToEnd, TheEmergencyStopEndsTheJobAtOnce) {
+    ASSERT_NO_FATAL_FAILURE(Start("2"));
+    Load(Moves(200));
+    form_->btnStartProcess->click();
+    ASSERT_TRUE(WaitFor([&] { return State() == "Busy"; })) << Shown();
+    form_->btnStop1->click();
+    EXPECT_FALSE(Job().Active());
+    EXPECT_TRUE(form_->btnStartProcess->isEnabled());
+    EXPECT_TRUE(form_->EditManualInput->isEnabled());
+    EXPECT_FALSE(form_->btnGoHome->isEnabled());
+    // The stop's own sequence follows as ever, after the job's note.
+    const QStringList lines = Lines();
+    const int note = lines.indexOf(QRegularExpression("^Job durch Not-Stop beendet bei Zeile .*"));
+    ASSERT_GE(note, 0) << Shown();
+    EXPECT_EQ(lines.mid(note + 1, 3),
+              (QStringList{"!", "F100", "Not-Stop, System-Reset. Bitte Nullpunkt neu setzten"}))
+        << Shown();
+    EXPECT_EQ(Job().Row(150), RowState::Pending);
 }
 
 TEST_P(JobEndToEnd, TheControllerHangingUpEndsTheJobWithOneReport) {
