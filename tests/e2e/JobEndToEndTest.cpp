@@ -175,6 +175,18 @@ TEST_P(JobEndToEnd, AnUnsupportedLineHoldsTheJobAndStopEndsIt) {
     EXPECT_FALSE(form_->btnGoHome->isEnabled());
 }
 
+TEST_P(JobEndToEnd, AFaultyLineKeepsTheJobFromStarting) {
+    ASSERT_NO_FATAL_FAILURE(Start("20"));
+    Load({"G21 G90", "G1 X" + std::string(90, '1') + " ; too long once cleaned", "G1 X1"});
+    form_->btnStartProcess->click();
+    EXPECT_FALSE(Job().Active());
+    EXPECT_TRUE(LoggedStarting("Job nicht gestartet: Zeile 2 ist zu lang (93 Zeichen")) << Shown();
+    EXPECT_TRUE(form_->btnStartProcess->isEnabled());
+    // Nothing went out: the position stays and no answer comes.
+    ServeQtUntil([] { return false; }, std::chrono::milliseconds(500));
+    EXPECT_EQ(Lines().count("ok"), 1) << Shown();
+}
+
 TEST_P(JobEndToEnd, TheEmergencyStopEndsTheJobAtOnce) {
     ASSERT_NO_FATAL_FAILURE(Start("2"));
     Load(Moves(200));
