@@ -46,13 +46,16 @@ bool ShowConnected(TForm1& form, int master, const std::string& slave) {
     form.ComPort1->SetPort(slave);
     form.btnComConnect->click();
     if (!form.ComPort1->Connected()) return false;
+    // The greeting, then the answer to the "F100" it brings: an "ok" before that line went out
+    // would answer nothing, and a job started later would wait for it.
+    const char greeting[] = "\r\nGrbl 0.9j ['$' for help]\r\n";
+    if (write(master, greeting, std::strlen(greeting)) < 0) return false;
+    if (!ServeUntil([&] { return form.LinkPhase() == TLinkPhase::Ready; })) return false;
     const char reply[] =
-        "\r\nGrbl 0.9j ['$' for help]\r\nok\r\n"
-        "<Idle,MPos:12.500,-3.250,0.000,WPos:12.500,-3.250,0.000>\r\n";
+        "ok\r\n<Idle,MPos:12.500,-3.250,0.000,WPos:12.500,-3.250,0.000>\r\n";
     if (write(master, reply, std::strlen(reply)) < 0) return false;
     return ServeUntil([&] {
-        return form.LinkPhase() == TLinkPhase::Ready &&
-               form.labelZwDisplay->text() == QStringLiteral("0,000") &&
+        return form.labelZwDisplay->text() == QStringLiteral("0,000") &&
                form.RichEdit1->toPlainText().contains(QStringLiteral("ok"));
     });
 }
