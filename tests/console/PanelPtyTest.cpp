@@ -14,9 +14,11 @@
 #include <functional>
 #include <system_error>
 
+#include "CPortCtl.h"
 #include "ChannelText.h"
 #include "GCodeGrid.h"
 #include "ImageButton.h"
+#include "JobRunner.h"
 #include "LocaleScope.h"
 #include "OpenDialog.h"
 #include "SpinEdit.h"
@@ -160,6 +162,37 @@ TEST_F(PanelPty, EmergencyStopOnBothButtonsAndHomeZeroState) {
     EXPECT_EQ(TakeReportedErrors().size(), 1u);
     EXPECT_FALSE(form_->btnGoHome->isEnabled());
     EXPECT_EQ(MonitorLines(), before);
+}
+
+TEST_F(PanelPty, AJobWriteThatFindsTheDeviceGoneClosesTheLinkWithOneReport) {
+    const TempDir dir;
+    const std::string path = dir.File("job.nc", "G21 G90\nG1 F600 X5\nG1 X10\n");
+    form_->JvStringGrid1->LoadCsvFile(path, ';', '"', true);
+    form_->JvStringGrid1->ShowAsGCodeTable();
+    form_->btnStartProcess->click();
+    ASSERT_TRUE(form_->JobRunner().Active());
+    EXPECT_EQ(pty_.Read(22), "G21G90\rG1F600X5\rG1X10\r");
+    EXPECT_FALSE(form_->EditManualInput->isEnabled());
+
+    // The pause's feed hold is the job's next write; it finds the device gone before the
+    // port's event thread is heard.
+    pty_.Hangup();
+    form_->btnJobPause->click();
+    EXPECT_FALSE(form_->JobRunner().Active());
+    EXPECT_FALSE(form_->ComPort1->Connected());
+    EXPECT_EQ(TakeReportedErrors().size(), 1u);
+    // Whatever the port's event thread still delivers: no second report, no second note.
+    ServeQtUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_TRUE(TakeReportedErrors().empty());
+    int notes = 0;
+    for (const QString& line : MonitorLines())
+        notes += line.startsWith("Job beendet, Verbindung zur Steuerung verloren");
+    EXPECT_EQ(notes, 1);
+    // The job gave its controls back before the link took them.
+    EXPECT_EQ(form_->btnComConnect->text(), "Connect");
+    EXPECT_FALSE(form_->btnStartProcess->isEnabled());
+    EXPECT_FALSE(form_->GroupBoxManualProcessing->isEnabled());
+    EXPECT_TRUE(form_->ComComboBox1->isEnabled());
 }
 
 TEST_F(PanelPty, ManualInputSendsOnEnterWithAnyModifier) {
