@@ -117,6 +117,8 @@ void TForm1::GreetingDone() {
 
 void TForm1::ControllerReset() {
     if (LinkPhase() != TLinkPhase::Ready) return;
+    // The reset drops whatever the controller held: no answer comes for a line before it.
+    unanswered_.clear();
     greeted_ = false;
     ApplyConnectionView();
     greetingTimer_->start(kGreetingWaitMs);

@@ -25,8 +25,7 @@ void TForm1::WriteCommandLine(const std::string& wire) {
     try {
         ComPort1->WriteText(wire);
     } catch (...) {
-        // Not gone out, so no answer will come; the book is cleared on the next connect anyway
-        // when the link closed meanwhile.
+        // Not gone out: no answer will come for it.
         if (booked && !unanswered_.empty()) unanswered_.pop_back();
         throw;
     }
@@ -40,8 +39,8 @@ void TForm1::TrackReply(const std::string& line) {
 }
 
 void TForm1::btnStartProcessClick(QObject*) {
-    // Only once the controller has greeted and taken "F100": the job's first lines would be
-    // lost in its boot.
+    // Only once the controller has greeted and "F100" has gone out: before, the job's first
+    // lines would be lost in the controller's boot.
     if (LinkPhase() != TLinkPhase::Ready || JobActive()) return;
     if (JvStringGrid1->FileLineCount() == 0) {
         AddMonitorText(MonitorEntry("Keine G-Code-Datei geladen"), kSentColour);
