@@ -143,6 +143,8 @@ QSize GlyphDesignSize(Glyph glyph) {
     case Glyph::SlashedCircle: return {26, 26};
     case Glyph::DiskUp: return {22, 22};
     case Glyph::OpenCircle: return {23, 26};
+    case Glyph::TwoBars:
+    case Glyph::TriangleRight: return {14, 16};
     }
     return {};
 }
@@ -171,6 +173,21 @@ QPixmap DrawGlyph(Glyph glyph, double scale, qreal devicePixelRatio) {
     case Glyph::SlashedCircle: DrawSlashedCircle(p, box); break;
     case Glyph::DiskUp: DrawDiskUp(p, box); break;
     case Glyph::OpenCircle: DrawOpenCircle(p, box); break;
+    case Glyph::TwoBars: {
+        const qreal bar = box.width() * 0.36;
+        p.fillRect(QRectF(0, 0, bar, box.height()), Qt::black);
+        p.fillRect(QRectF(box.width() - bar, 0, bar, box.height()), Qt::black);
+        break;
+    }
+    case Glyph::TriangleRight: {
+        QPainterPath t;
+        t.moveTo(0, 0);
+        t.lineTo(box.width(), box.height() / 2);
+        t.lineTo(0, box.height());
+        t.closeSubpath();
+        p.fillPath(t, Qt::black);
+        break;
+    }
     }
     return pixmap;
 }

@@ -6,6 +6,7 @@
 #include <QTextCursor>
 
 #include "ChannelText.h"
+#include "JobRunner.h"
 #include "UnitMain.h"
 
 namespace {
@@ -27,7 +28,7 @@ void AddMonitorText(const std::string& text, TRgb colour) {
 
 void SendCommand(const std::string& command) {
     // Logged only once written: the monitor never shows a line that did not go out.
-    Form1->ComPort1->WriteText(WireLine(command));
+    Form1->WriteCommandLine(WireLine(command));
     AddMonitorText(MonitorEntry(command), kSentColour);
 }
 
@@ -35,9 +36,19 @@ void TForm1::ComDataPacket1Packet(TObject*, const std::string& Str) {
     if (IsStatusReport(Str)) {
         ShowStatusReport(Str);
         ToolpathNoteLine(Str);
+        if (JobActive()) JobRunner().LineReceived(Str);
         return;
     }
     ToolpathNoteLine(Str);
+    if (JobActive()) {
+        // A job's answers stay out of the monitor (a long file would flood it); it reports an
+        // error itself, with its row and in plain words.
+        const job::ReplyKind kind = job::ClassifyReply(Str).kind;
+        JobRunner().LineReceived(Str);
+        if (kind == job::ReplyKind::Ok || kind == job::ReplyKind::Error) return;
+    } else {
+        TrackReply(Str);
+    }
     AddMonitorText(MonitorEntry(Str), kReceivedColour);
     RichEdit1->setFocus(Qt::OtherFocusReason);
     RichEdit1->moveCursor(QTextCursor::End);
@@ -49,4 +60,7 @@ void TForm1::ComDataPacket1Packet(TObject*, const std::string& Str) {
 
 void TForm1::btnterminalClearClick(QObject*) { RichEdit1->clear(); }
 
-void TForm1::btnSoftResetClick(QObject*) { ComPort1->WriteText(std::string(kSoftReset)); }
+void TForm1::btnSoftResetClick(QObject*) {
+    if (JobActive()) JobRunner().Abort(job::EndReason::Reset);
+    ComPort1->WriteText(std::string(kSoftReset));
+}

@@ -7,6 +7,7 @@
 #include "ChannelText.h"
 #include "ConnectionView.h"
 #include "ImageButton.h"
+#include "JobRunner.h"
 #include "UnitMain.h"
 
 namespace {
@@ -27,6 +28,8 @@ void TForm1::btnConnectPortClick(QObject*) {
     if (transitions_ > 0) return;
     const TransitionScope busy(transitions_);
     if (ComPort1->Connected()) {
+        // The job ends first, so nothing of it is written while the port closes.
+        if (JobActive()) jobRunner_->Abort(job::EndReason::Disconnected);
         // Unguarded: an error while closing goes to the default report. The controls follow
         // the close through the window's link.
         ComPort1->SetConnected(false);
@@ -40,6 +43,7 @@ void TForm1::btnConnectPortClick(QObject*) {
     ComDataPacket1->ResetBuffer();
     // Another controller, or the same one after a reset, has its own offset.
     WorkOffset = {};
+    unanswered_.clear();
     // A failing poll on this connection is news, whatever the last one reported.
     pollGate_.Rearm();
     try {
@@ -78,6 +82,13 @@ void TForm1::LinkOpened() {
 }
 
 void TForm1::LinkClosed() {
+    // A close nobody asked for through Disconnect or a lost link: the job still ends before the
+    // controls follow, or it would give back the controls it had taken.
+    if (JobActive())
+        framework::Guarded([this] {
+            jobRunner_->Abort(lossReported_ ? job::EndReason::LinkLost
+                                            : job::EndReason::Disconnected);
+        });
     greetingTimer_->stop();  // a close during the wait cancels it
     greeted_ = false;
     lossReported_ = false;
@@ -104,10 +115,22 @@ void TForm1::GreetingDone() {
     if (OnLinkReady) OnLinkReady();
 }
 
+void TForm1::ControllerReset() {
+    if (LinkPhase() != TLinkPhase::Ready) return;
+    // The reset drops whatever the controller held: no answer comes for a line before it.
+    unanswered_.clear();
+    greeted_ = false;
+    ApplyConnectionView();
+    greetingTimer_->start(kGreetingWaitMs);
+}
+
 void TForm1::LinkLost(int systemError) noexcept {
     if (lossReported_ || !ComPort1 || !ComPort1->Connected()) return;
     lossReported_ = true;
     const std::string message = LinkLostMessage(ComPort1->Port(), systemError);
+    // The job ends first, with its note in the monitor; the dialog below is the one report.
+    if (JobActive())
+        framework::Guarded([this] { jobRunner_->Abort(job::EndReason::LinkLost); });
     {
         const TransitionScope busy(transitions_);
         try {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <string_view>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -97,6 +98,14 @@ public:
     // headers " Command", " Sent", " Accept", " Comment", column 3 at 140 designed pixels
     // (column 0 keeps its width, 1 and 2 have the default width).
     void ShowAsGCodeTable();
+
+    // The loaded file's lines still in the grid, as the file has them (a job reads them here
+    // rather than from a copy), and the row each one stands in.
+    std::size_t FileLineCount() const { return docLines_; }
+    std::string_view FileLine(std::size_t line) const {
+        return line < docLines_ ? doc_.Line(line) : std::string_view();
+    }
+    int RowOfFileLine(std::size_t line) const { return static_cast<int>(line + lineOffset_); }
 
     // Where a cell is drawn, in the grid's coordinates; empty when it is not in view.
     QRect CellRect(int col, int row) const;

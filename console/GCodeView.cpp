@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include "GCodeGrid.h"
+#include "JobRunner.h"
 #include "OpenDialog.h"
 #include "UnitMain.h"
 
@@ -18,16 +19,20 @@ void TForm1::btnLoadFromFileClick(QObject*) {
     TGCodeGrid::UpdateScope update(*JvStringGrid1);
     JvStringGrid1->LoadCsvFile(fileName, ';', '"', true);
     JvStringGrid1->ShowAsGCodeTable();
+    if (jobRunner_) jobRunner_->Forget();
     ToolpathNoteFile(fileName);
 }
 
 void TForm1::JvStringGrid1DrawCell(TObject*, int ACol, int ARow, const QRect& Rect,
                                    TGridDrawState) {
-    const std::string_view text = "N1 G71";
-    if (!JvStringGrid1->CellEquals(ACol, ARow, text)) return;
     QPainter& canvas = *JvStringGrid1->Canvas();
-    canvas.fillRect(Rect, QColor(255, 255, 0));
-    canvas.setPen(QColor(128, 0, 0));
-    canvas.drawText(Rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    const std::string_view text = "N1 G71";
+    if (JvStringGrid1->CellEquals(ACol, ARow, text)) {
+        canvas.fillRect(Rect, QColor(255, 255, 0));
+        canvas.setPen(QColor(128, 0, 0));
+        canvas.drawText(Rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    }
+    // The rows of the last job, over the cell and its text.
+    if (jobRunner_) jobRunner_->DrawCell(canvas, ACol, ARow, Rect);
 }

@@ -6,6 +6,7 @@
 
 #include "ChannelText.h"
 #include "ImageButton.h"
+#include "JobRunner.h"
 #include "JogLine.h"
 #include "SpinEdit.h"
 #include "UnitMain.h"
@@ -61,12 +62,15 @@ void TForm1::btnSendHClick(QObject*) { SendCommand("$H"); }
 void TForm1::btnSendXClick(QObject*) { SendCommand("$X"); }
 
 void TForm1::btnStop1Click(QObject*) {
+    if (JobActive()) JobRunner().Abort(job::EndReason::Emergency);
     // Disabled before anything is written: after a stop the work zero is no longer known,
     // even if a write below fails.
     btnGoHome->setEnabled(false);
     SendCommand("!");
     ComPort1->WriteText(std::string(kSoftReset));
-    SendCommand(std::string(kConnectCommand));  // a known feed again: "F100"
+    // A known feed again, "F100", once the controller has started anew: what arrives while it
+    // resets is lost, and after a reset in motion it hears nothing for half a second.
+    ControllerReset();
     AddMonitorText(MonitorEntry(kEmergencyNote), kSentColour);
 }
 
@@ -74,7 +78,8 @@ void TForm1::EditManualInputKeyDown(QObject*, int& Key, Qt::KeyboardModifiers) {
     if (Key != Qt::Key_Return && Key != Qt::Key_Enter) return;
     // Written first, then logged; a refused line or a failed write leaves the text in the
     // field, unlogged.
-    ComPort1->WriteText(WireLine(TypedLine(EditManualInput->text().toStdString())));
+    const std::string wire = WireLine(TypedLine(EditManualInput->text().toStdString()));
+    WriteCommandLine(wire);
     AddMonitorText(MonitorEntry(TypedLine(EditManualInput->text().toStdString())), kSentColour);
     EditManualInput->clear();
 }

@@ -3,6 +3,7 @@
 
 #include <optional>
 
+#include "JobRunner.h"
 #include "ToolpathWindow.h"
 #include "UnitMain.h"
 
@@ -35,4 +36,23 @@ void ToolpathNoteLine(const std::string& line) {
 
 void ToolpathNoteFile(const std::string& fileName) {
     if (Form1) Form1->Toolpath()->LoadFile(fileName);
+}
+
+void TForm1::ToolpathFollowJob() {
+    TJobRunner& runner = JobRunner();
+    runner.RowsDone = [this](std::size_t done) {
+        if (toolpath_) toolpath_->SetRowsDone(static_cast<std::uint32_t>(done));
+    };
+    if (toolpath_) toolpath_->SetRowsDone(0);
+    // The planner's estimate, when the path on show is the file in the grid; otherwise the job
+    // extrapolates from its pace.
+    runner.Estimate = {};
+    const std::shared_ptr<const toolpath::LoadedPath> path = toolpath_ ? toolpath_->Path() : nullptr;
+    if (!path || path->cancelled || path->rows != JvStringGrid1->FileLineCount() ||
+        path->estimate.finishedAt.size() != path->rows + 1)
+        return;
+    runner.Estimate.total = path->estimate.total;
+    runner.Estimate.SecondsBefore = [path](std::size_t row) {
+        return path->estimate.total - path->estimate.Remaining(row);
+    };
 }

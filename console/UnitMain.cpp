@@ -16,6 +16,7 @@
 #include "CPortCtl.h"
 #include "GCodeGrid.h"
 #include "ImageButton.h"
+#include "JobRunner.h"
 #include "OpenDialog.h"
 #include "SpinEdit.h"
 
@@ -59,6 +60,10 @@ constexpr NamedClick kClickHandlers[] = {
     {"btnStop1Click", &TForm1::btnStop1Click},
     {"Button1Click", &TForm1::Button1Click},
     {"btnLoadFromFileClick", &TForm1::btnLoadFromFileClick},
+    {"btnStartProcessClick", &TForm1::btnStartProcessClick},
+    {"btnJobPauseClick", &TForm1::btnJobPauseClick},
+    {"btnJobResumeClick", &TForm1::btnJobResumeClick},
+    {"btnJobStopClick", &TForm1::btnJobStopClick},
 };
 
 // Hands a control's key presses to a key-down handler and lets the control have them too.
@@ -103,6 +108,8 @@ TForm1::~TForm1() {
     // the link while every control is still there, since closing serves the deliveries the
     // event thread still has in hand. An error while closing has nobody left to read it.
     if (Timer1) Timer1->stop();
+    // No line reaches a job while the link closes.
+    jobRunner_.reset();
     if (ComPort1) {
         try {
             ComPort1->SetConnected(false);
@@ -182,6 +189,10 @@ void TForm1::FindFields() {
     TARNWICK_FIND(JvXPButton6);
     TARNWICK_FIND(btnStartProcess);
     TARNWICK_FIND(btnStop1);
+    TARNWICK_FIND(btnJobPause);
+    TARNWICK_FIND(btnJobResume);
+    TARNWICK_FIND(btnJobStop);
+    TARNWICK_FIND(labelJobProgress);
     TARNWICK_FIND(AdvMainMenu1);
     TARNWICK_FIND(Timer1);
 }
@@ -207,7 +218,7 @@ void TForm1::WireClick(QObject* control, std::string_view handler) {
 void TForm1::WireTimer(QTimer* timer, std::string_view handler) {
     if (handler != "Timer1Timer") UnknownHandler(handler);
     // The poll's own gate is its guard: a failed query is reported once, not once per tick. A
-    // device that has gone closes the link instead.
+    // device that has gone closes the link instead, which ends a running job.
     QObject::connect(timer, &QTimer::timeout, this, [this, timer] {
         pollGate_.Run([&] {
             try {

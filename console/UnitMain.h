@@ -9,6 +9,7 @@
 
 #include <QMainWindow>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +36,7 @@ class QTimer;
 class TComComboBox;
 class TComLed;
 class TImageButton;
+class TJobRunner;
 class TOpenDialog;
 class TSpinEdit;
 class TToolpathWindow;
@@ -111,6 +113,10 @@ public:
     TImageButton* JvXPButton6 = nullptr;
     TImageButton* btnStartProcess = nullptr;
     TImageButton* btnStop1 = nullptr;
+    TImageButton* btnJobPause = nullptr;
+    TImageButton* btnJobResume = nullptr;
+    TImageButton* btnJobStop = nullptr;
+    QLabel* labelJobProgress = nullptr;
 
     // --- menu and non-visual components ---
     QMenuBar* AdvMainMenu1 = nullptr;
@@ -134,6 +140,9 @@ public:
     void Werkzeugweg1Click(QObject* Sender);
     // The toolpath window, made when first needed; it lives as long as the form.
     TToolpathWindow* Toolpath();
+    // A job about to start: its progress drawn on the path, its remaining time from the
+    // path's estimate when that is of the file in the grid.
+    void ToolpathFollowJob();
     // Manual panel (ManualPanel.cpp)
     void btnManXplusClick(QObject* Sender);
     void btnManXminusClick(QObject* Sender);
@@ -166,6 +175,11 @@ public:
     void btnLoadFromFileClick(QObject* Sender);
     void JvStringGrid1DrawCell(TObject* Sender, int ACol, int ARow, const QRect& Rect,
                                TGridDrawState State);
+    // Running the loaded file (JobRun.cpp)
+    void btnStartProcessClick(QObject* Sender);
+    void btnJobPauseClick(QObject* Sender);
+    void btnJobResumeClick(QObject* Sender);
+    void btnJobStopClick(QObject* Sender);
 
     // --- composition, used by the design loader ---
     // Finds every field above among the window's children by its name; throws for one that
@@ -191,8 +205,8 @@ public:
     TWorkOffset WorkOffset;
 
     // --- the link to the controller, for whatever else talks to it (a job runner) ---
-    // Closed whenever the port is; after each open, Greeting until the controller has greeted
-    // (or the wait for it ran out), then Ready.
+    // Closed whenever the port is; after each open, and after a reset the window wrote,
+    // Greeting until the controller has greeted (or the wait for it ran out), then Ready.
     TLinkPhase LinkPhase() const;
     // Called on the GUI thread. OnLinkReady: the controller can take lines ("F100" written, the
     // poll running). OnLinkClosed: after every close, whatever its cause. OnLinkLost: the
@@ -212,6 +226,20 @@ public:
     // After the design is loaded: the window starts following its port.
     void Loaded() override;
 
+    // A soft reset was written: the controller starts again and hears nothing before it has
+    // greeted. The link waits for the greeting as after an open (Greeting), then writes
+    // "F100" and polls again. Nothing while the link is not Ready.
+    void ControllerReset();
+
+    // The job that runs the loaded file; made on first use. It ends before the link closes,
+    // whatever closes it; Start Process runs one only while the link is Ready.
+    TJobRunner& JobRunner();
+    bool JobActive() const;
+    // Writes one of the window's own command lines (`wire`, its CR included) and keeps it in
+    // the book of lines whose answer is still to come (a job started before it arrives counts
+    // it as outstanding in the controller's buffer); a line whose write fails is not kept.
+    void WriteCommandLine(const std::string& wire);
+
 private:
     // The controls from the port's state and the greeting; stops the poll when not Ready.
     void ApplyConnectionView();
@@ -219,7 +247,12 @@ private:
     void LinkClosed();
     void GreetingDone();
 
+    // Keeps the book of the window's own lines: answers retire them, a reset clears them.
+    void TrackReply(const std::string& line);
+
     std::unique_ptr<TOpenDialog> openDialog_;
+    std::unique_ptr<TJobRunner> jobRunner_;
+    std::deque<std::size_t> unanswered_;
     TToolpathWindow* toolpath_ = nullptr;
     std::unique_ptr<QTextCursor> monitorEnd_;
     // Failed status queries report once, not once per tick.

@@ -61,6 +61,8 @@ enum class Glyph : std::uint8_t {
     SlashedCircle,  // 26 x 26: emergency stop
     DiskUp,         // 22 x 22: load a file
     OpenCircle,     // 23 x 26: start
+    TwoBars,        // 14 x 16: pause
+    TriangleRight,  // 14 x 16: resume
 };
 enum class GlyphAt : std::uint8_t { Left, Right, Above, Below };
 

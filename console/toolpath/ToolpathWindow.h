@@ -39,6 +39,8 @@ public:
     // file's estimate is not known.
     double RemainingSeconds(std::size_t rowsDone) const;
     const toolpath::TimeEstimate* Estimate() const;
+    // The path on show with its estimate; it outlives a later load for whoever holds it.
+    std::shared_ptr<const toolpath::LoadedPath> Path() const { return path_; }
     const toolpath::MotionSettings& Settings() const { return settings_; }
     bool Loading() const { return !workers_.empty(); }
 

@@ -14,9 +14,11 @@
 #include <functional>
 #include <system_error>
 
+#include "CPortCtl.h"
 #include "ChannelText.h"
 #include "GCodeGrid.h"
 #include "ImageButton.h"
+#include "JobRunner.h"
 #include "LocaleScope.h"
 #include "OpenDialog.h"
 #include "SpinEdit.h"
@@ -45,6 +47,12 @@ protected:
     void Connect() {
         form_->btnComConnect->click();
         ASSERT_TRUE(form_->ComPort1->Connected());
+        Greet();
+    }
+    // The controller greets (after an open or a reset): "F100" follows, then the poll, which
+    // is stopped again.
+    void Greet() {
+        ASSERT_EQ(form_->LinkPhase(), TLinkPhase::Greeting);
         pty_.Send("Grbl 0.9j ['$' for help]\r\n");  // the controller is ready
         ASSERT_EQ(pty_.Read(5), "F100\r");
         form_->Timer1->stop();
@@ -125,10 +133,16 @@ TEST_F(PanelPty, EmergencyStopOnBothButtonsAndHomeZeroState) {
         ASSERT_EQ(pty_.Read(13), "G92 X0 Y0 Z0\r");
         EXPECT_TRUE(form_->btnGoHome->isEnabled());
         stop->click();
-        EXPECT_EQ(pty_.Read(64, 200), std::string("!\r\x18" "F100\r"));
+        // "F100" waits for the reset controller's greeting: sent at once, it would be lost.
+        EXPECT_EQ(pty_.Read(64, 200), std::string("!\r\x18"));
         EXPECT_FALSE(form_->btnGoHome->isEnabled());
-        EXPECT_EQ(LastLines(3), (QStringList{"!", "F100", kNote}));
-        for (int back = 2; back <= 4; ++back)
+        EXPECT_FALSE(form_->GroupBoxManualProcessing->isEnabled());
+        EXPECT_EQ(LastLines(2), (QStringList{"!", kNote}));
+        ASSERT_NO_FATAL_FAILURE(Greet());
+        EXPECT_TRUE(form_->GroupBoxManualProcessing->isEnabled());
+        EXPECT_FALSE(form_->btnGoHome->isEnabled());
+        EXPECT_EQ(LastLines(4), (QStringList{"!", kNote, "Grbl 0.9j ['$' for help]", "F100"}));
+        for (int back : {2, 4, 5})
             EXPECT_EQ(LineColour(int(MonitorLines().size()) - back), kGreen);
     }
 
@@ -148,6 +162,37 @@ TEST_F(PanelPty, EmergencyStopOnBothButtonsAndHomeZeroState) {
     EXPECT_EQ(TakeReportedErrors().size(), 1u);
     EXPECT_FALSE(form_->btnGoHome->isEnabled());
     EXPECT_EQ(MonitorLines(), before);
+}
+
+TEST_F(PanelPty, AJobWriteThatFindsTheDeviceGoneClosesTheLinkWithOneReport) {
+    const TempDir dir;
+    const std::string path = dir.File("job.nc", "G21 G90\nG1 F600 X5\nG1 X10\n");
+    form_->JvStringGrid1->LoadCsvFile(path, ';', '"', true);
+    form_->JvStringGrid1->ShowAsGCodeTable();
+    form_->btnStartProcess->click();
+    ASSERT_TRUE(form_->JobRunner().Active());
+    EXPECT_EQ(pty_.Read(22), "G21G90\rG1F600X5\rG1X10\r");
+    EXPECT_FALSE(form_->EditManualInput->isEnabled());
+
+    // The pause's feed hold is the job's next write; it finds the device gone before the
+    // port's event thread is heard.
+    pty_.Hangup();
+    form_->btnJobPause->click();
+    EXPECT_FALSE(form_->JobRunner().Active());
+    EXPECT_FALSE(form_->ComPort1->Connected());
+    EXPECT_EQ(TakeReportedErrors().size(), 1u);
+    // Whatever the port's event thread still delivers: no second report, no second note.
+    ServeQtUntil([] { return false; }, std::chrono::milliseconds(200));
+    EXPECT_TRUE(TakeReportedErrors().empty());
+    int notes = 0;
+    for (const QString& line : MonitorLines())
+        notes += line.startsWith("Job beendet, Verbindung zur Steuerung verloren");
+    EXPECT_EQ(notes, 1);
+    // The job gave its controls back before the link took them.
+    EXPECT_EQ(form_->btnComConnect->text(), "Connect");
+    EXPECT_FALSE(form_->btnStartProcess->isEnabled());
+    EXPECT_FALSE(form_->GroupBoxManualProcessing->isEnabled());
+    EXPECT_TRUE(form_->ComComboBox1->isEnabled());
 }
 
 TEST_F(PanelPty, ManualInputSendsOnEnterWithAnyModifier) {
