@@ -57,6 +57,10 @@ TToolpathWindow::TToolpathWindow(QWidget* parent) : QWidget(parent, Qt::Window) 
     extentsLabel_ = new QLabel(this);
     extentsLabel_->setObjectName(QStringLiteral("labelToolpathExtents"));
     extentsLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Three axes with large coordinates do not fit a narrow window on one line. The room for a
+    // second line is kept: the layout of a top-level window does not grow a label that wraps.
+    extentsLabel_->setWordWrap(true);
+    extentsLabel_->setMinimumHeight(2 * extentsLabel_->fontMetrics().lineSpacing());
     fileLabel_ = new QLabel(this);
     fileLabel_->setObjectName(QStringLiteral("labelToolpathFile"));
     timeLabel_ = new QLabel(this);
@@ -179,10 +183,12 @@ void TToolpathWindow::ShowTexts() {
         const char* axes[3] = {"X", "Y", "Z"};
         for (int ax = 0; ax < 3; ++ax) {
             if (ax) text += QStringLiteral("     ");
-            text += QString::fromLatin1(axes[ax]) + QStringLiteral(": ") +
-                    Latin1(toolpath::MmText(e.min[ax])) + QString::fromUtf8(" … ") +
-                    Latin1(toolpath::MmText(e.max[ax])) + QStringLiteral(" (") +
-                    Latin1(toolpath::MmText(e.Span(ax))) + QStringLiteral(" mm)");
+            // Kept together, so that a narrow window wraps between the axes only.
+            const QChar nbsp(0x00A0);
+            text += QString::fromLatin1(axes[ax]) + QChar(':') + nbsp +
+                    Latin1(toolpath::MmText(e.min[ax])) + nbsp + QChar(0x2026) + nbsp +
+                    Latin1(toolpath::MmText(e.max[ax])) + nbsp + QChar('(') +
+                    Latin1(toolpath::MmText(e.Span(ax))) + nbsp + QStringLiteral("mm)");
         }
         extentsLabel_->setText(text);
     }

@@ -108,9 +108,10 @@ TEST_F(ToolpathWindowTest, ShowsExtentAndTimeAndFollowsSettingsAndProgress) {
     EXPECT_TRUE(w.Loading());  // the window did not wait for the file
     ASSERT_TRUE(WaitLoaded(w));
     EXPECT_FALSE(w.Loading());
-    EXPECT_EQ(Text(w, "labelToolpathExtents").toStdString(),
-              "X: 0,000 … 10,000 (10,000 mm)     Y: 0,000 … 10,000 (10,000 mm)     "
-              "Z: -2,000 … 5,000 (7,000 mm)");
+    // Each axis held together by no-break spaces, so a narrow window wraps between axes only.
+    EXPECT_EQ(Text(w, "labelToolpathExtents").replace(QChar(0x00A0), QChar('_')).toStdString(),
+              "X:_0,000_…_10,000_(10,000_mm)     Y:_0,000_…_10,000_(10,000_mm)     "
+              "Z:_-2,000_…_5,000_(7,000_mm)");
     EXPECT_TRUE(Text(w, "labelToolpathFile").contains(QStringLiteral("8 Zeilen")));
     EXPECT_TRUE(Text(w, "labelToolpathFile").contains(QStringLiteral("Zeile 6, error:20")));
     ASSERT_TRUE(w.Estimate());
