@@ -34,6 +34,7 @@ public:
     void NoteLine(std::string_view line, const std::optional<toolpath::Vec3d>& wco);
     // A job has done grid rows 1..rows; 0 when no job runs.
     void SetRowsDone(std::uint32_t rows);
+    std::uint32_t RowsDone() const { return rowsDone_; }
 
     // The time still to run after grid rows 1..rowsDone, in seconds; negative while the
     // file's estimate is not known.

@@ -13,6 +13,7 @@
 #include "Job.h"
 #include "JobRunner.h"
 #include "SerialPorts.h"
+#include "ToolpathWindow.h"
 #include "TempDir.h"
 #include "WindowTestSupport.h"
 
@@ -49,8 +50,8 @@ protected:
         ASSERT_TRUE(WaitFor([&] { return Logged("ok") && State() == "Idle"; })) << Shown();
     }
 
-    // Loads `lines` into the grid as the file dialog would.
-    void Load(const std::vector<std::string>& lines) {
+    // Loads `lines` into the grid as the file dialog would; returns the file's path.
+    std::string Load(const std::vector<std::string>& lines) {
         std::string text;
         for (const std::string& l : lines)
             text += l + "\r\n";
@@ -58,6 +59,7 @@ protected:
         TGCodeGrid::UpdateScope update(*form_->JvStringGrid1);
         form_->JvStringGrid1->LoadCsvFile(path, ';', '"', true);
         form_->JvStringGrid1->ShowAsGCodeTable();
+        return path;
     }
 
     template <typename Pred> bool WaitFor(Pred done) { return ServeQtUntil(done, kDeadline); }
@@ -99,9 +101,19 @@ std::vector<std::string> Moves(int count) {
 TEST_P(JobEndToEnd, RunsToTheEndAtTheFilesLastPosition) {
     ASSERT_NO_FATAL_FAILURE(Start("50"));
     const std::vector<std::string> file = Moves(120);
-    Load(file);
+    const std::string path = Load(file);
+    // The toolpath window shows the same file: the job draws its progress there and takes its
+    // remaining time from the path's estimate.
+    TToolpathWindow& toolpath = *form_->Toolpath();
+    toolpath.LoadFile(path);
+    ASSERT_TRUE(WaitFor([&] { return !toolpath.Loading() && toolpath.Path(); }));
     const int oksBefore = Lines().count("ok");
     form_->btnStartProcess->click();
+    const job::RowTimeEstimate& estimate = form_->JobRunner().Estimate;
+    ASSERT_TRUE(estimate.SecondsBefore);
+    EXPECT_DOUBLE_EQ(estimate.total, toolpath.Path()->estimate.total);
+    EXPECT_DOUBLE_EQ(estimate.SecondsBefore(0), 0.0);
+    EXPECT_DOUBLE_EQ(estimate.SecondsBefore(file.size()), estimate.total);
     EXPECT_FALSE(form_->btnStartProcess->isEnabled());
     EXPECT_FALSE(form_->EditManualInput->isEnabled());
     EXPECT_TRUE(form_->btnSoftReset->isEnabled());
@@ -117,6 +129,7 @@ TEST_P(JobEndToEnd, RunsToTheEndAtTheFilesLastPosition) {
         const bool empty = job::CleanLine(file[row]).empty();
         EXPECT_EQ(Job().Row(row), empty ? RowState::Skipped : RowState::Acknowledged) << row;
     }
+    EXPECT_EQ(toolpath.RowsDone(), file.size());
     // The monitor got the start and the end, not every answer.
     EXPECT_EQ(Lines().count("ok"), oksBefore) << Shown();
     EXPECT_TRUE(form_->btnStartProcess->isEnabled());
