@@ -25,7 +25,7 @@ void ToolpathNoteLine(const std::string& line) {
     // Status reports only matter to a window that exists; settings and the greeting are kept
     // for the estimate of a file loaded later.
     if (!line.empty() && line.front() == '<') {
-        if (!Form1->findChild<TToolpathWindow*>(QString(), Qt::FindDirectChildrenOnly)) return;
+        if (!Form1->ToolpathMade()) return;
     } else if (line.empty() || (line.front() != '$' && !line.starts_with("Grbl "))) {
         return;
     }

@@ -140,6 +140,9 @@ public:
     void Werkzeugweg1Click(QObject* Sender);
     // The toolpath window, made when first needed; it lives as long as the form.
     TToolpathWindow* Toolpath();
+    // Whether the toolpath window exists yet (a class without its own meta-object cannot be
+    // looked up among the children by type).
+    bool ToolpathMade() const { return toolpath_ != nullptr; }
     // A job about to start: its progress drawn on the path, its remaining time from the
     // path's estimate when that is of the file in the grid.
     void ToolpathFollowJob();
