@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchSupport.h"
 #include "Application.h"
 #include "CsvText.h"
 #include "FormLoader.h"
@@ -29,27 +30,11 @@
 
 namespace {
 
+using bench::Now;
+using bench::StatusKiB;
+using bench::ResetPeak;
+
 constexpr int kRepaints = 20;
-
-double Now(clockid_t clock) {
-    timespec t{};
-    ::clock_gettime(clock, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-long StatusKiB(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string word;
-    while (status >> word)
-        if (word == key) {
-            long kib = 0;
-            status >> kib;
-            return kib;
-        }
-    return -1;
-}
-
-bool ResetPeak() { return static_cast<bool>(std::ofstream("/proc/self/clear_refs") << "5"); }
 
 std::string Write(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;

@@ -21,10 +21,14 @@
 #include <fstream>
 #include <string>
 
+#include "BenchSupport.h"
 #include "CsvText.h"
 #include "Interpreter.h"
 
 namespace {
+
+using bench::Now;
+using bench::StatusKiB;
 
 constexpr int kLines = 1'000'000;
 constexpr int kRepeats = 5;
@@ -77,12 +81,6 @@ std::string MakeText() {
     return text;
 }
 
-double Now(clockid_t clock) {
-    timespec t{};
-    ::clock_gettime(clock, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 struct Times {
     double cpu = 1e9;
     double wall = 1e9;
@@ -94,18 +92,6 @@ template <typename Timed> void Time(Times& best, Timed&& timed) {
     timed();
     best.wall = std::min(best.wall, Now(CLOCK_MONOTONIC) - w0);
     best.cpu = std::min(best.cpu, Now(CLOCK_THREAD_CPUTIME_ID) - c0);
-}
-
-long StatusKiB(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string word;
-    while (status >> word)
-        if (word == key) {
-            long kib = 0;
-            status >> kib;
-            return kib;
-        }
-    return -1;
 }
 
 bool ResetPeak() {

@@ -23,9 +23,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "GCodeGrid.h"
 
 namespace {
+
+using bench::Now;
+using bench::StatusKiB;
+using bench::ResetPeak;
 
 constexpr int kLines = 1'000'000;
 constexpr int kRepeats = 5;
@@ -72,32 +77,12 @@ std::size_t PlainRead(const std::string& path) {
     return starts.size();
 }
 
-long StatusKiB(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string word;
-    while (status >> word)
-        if (word == key) {
-            long kib = 0;
-            status >> kib;
-            return kib;
-        }
-    return -1;
-}
-
-bool ResetPeak() { return static_cast<bool>(std::ofstream("/proc/self/clear_refs") << "5"); }
-
 // Time spent: the thread's processor time, which the other work of a shared machine does not
 // inflate; wall time is printed beside it.
 struct Times {
     double cpu = 1e9;
     double wall = 1e9;
 };
-
-double Now(clockid_t clock) {
-    timespec t{};
-    ::clock_gettime(clock, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 // The best of several runs of `timed`, each after an untimed `setup`.
 template <typename Setup, typename Timed>

@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Application.h"
 #include "FormLoader.h"
 #include "GCodeGrid.h"
@@ -43,6 +44,8 @@
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+using bench::Simulator;
 
 // Resident set size and its peak so far, in kB.
 long StatusKb(const char* key) {
@@ -62,42 +65,6 @@ void MakeFile(int lines, const std::string& path) {
             << " F1200\n";
     }
 }
-
-class Simulator {
-public:
-    explicit Simulator(const std::string& timeScale) {
-        int out[2];
-        if (pipe(out) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            execl(GRBLSIM_PATH, GRBLSIM_PATH, "--no-announce", "--time-scale", timeScale.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(out[1]);
-        std::string line;
-        pollfd p{out[0], POLLIN, 0};
-        char c;
-        while (line.find('\n') == std::string::npos && poll(&p, 1, 5000) > 0 &&
-               read(out[0], &c, 1) == 1)
-            line += c;
-        close(out[0]);
-        const std::size_t at = line.find(": ");
-        if (at != std::string::npos) path_ = line.substr(at + 2, line.size() - at - 3);
-    }
-    ~Simulator() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string path_;
-};
 
 // Runs the event loop until `done` or `seconds` passed.
 template <typename Pred> bool Serve(Pred done, int seconds) {

@@ -32,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "CPort.h"
 
 #ifdef TARNWICK_HAVE_QTSERIALPORT
@@ -44,6 +45,8 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 namespace {
+
+using bench::Simulator;
 
 constexpr std::size_t kInFlight = 127;  // what both versions' receive buffers surely hold
 
@@ -183,42 +186,6 @@ double StreamQt(const std::string& path, Sender& sender) {
 #endif
 
 // The simulator as a child process; its terminal's path from its first line.
-class Simulator {
-public:
-    explicit Simulator(const std::string& timeScale) {
-        int out[2];
-        if (pipe(out) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], 1);
-            execl(GRBLSIM_PATH, GRBLSIM_PATH, "--no-announce", "--time-scale", timeScale.c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(out[1]);
-        std::string line;
-        pollfd p{out[0], POLLIN, 0};
-        char c;
-        while (line.find('\n') == std::string::npos && poll(&p, 1, 5000) > 0 &&
-               read(out[0], &c, 1) == 1)
-            line += c;
-        close(out[0]);
-        const std::size_t at = line.find(": ");
-        if (at != std::string::npos) path_ = line.substr(at + 2, line.size() - at - 3);
-    }
-    ~Simulator() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string path_;
-};
-
 // The simulator's motion against the clock: a 10 mm move at F1000 runs at the 500 mm/min
 // maximum with 10 mm/s^2 at both ends, 2.033 s in all; a dwell of 0 after it is answered
 // once the machine stands. Returns the seconds from sending to that answer.
