@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QMessageBox>
 #include <QThread>
+#include <atomic>
 #include <cstdio>
 #include <deque>
 #include <mutex>
@@ -35,9 +36,17 @@ QEvent::Type EventType(Posted what) {
     return what == Posted::Wake ? wake : showError;
 }
 
+// Qt's posted-event queue orders an event's making on one thread before its delivery on the
+// GUI thread, but behind locks the thread sanitizer cannot see. This counter states that order
+// where it can: released by the poster, acquired before the filter reads the event.
+std::atomic<unsigned> postedCount{0};
+
 void Post(Posted what) {
-    if (QCoreApplication* app = QCoreApplication::instance())
-        QCoreApplication::postEvent(app, new QEvent(EventType(what)));
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        QEvent* event = new QEvent(EventType(what));
+        postedCount.fetch_add(1, std::memory_order_release);
+        QCoreApplication::postEvent(app, event);
+    }
 }
 
 // Error texts reported on other threads, shown in order on the GUI thread.
@@ -72,6 +81,7 @@ public:
 protected:
     bool eventFilter(QObject* target, QEvent* event) override {
         if (target != parent()) return false;
+        (void)postedCount.load(std::memory_order_acquire);
         if (event->type() == EventType(Posted::Wake)) {
             framework::CheckSynchronize();
             return true;
