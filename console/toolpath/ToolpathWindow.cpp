@@ -1,6 +1,7 @@
 #include "ToolpathWindow.h"
 
 #include <QBoxLayout>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -107,12 +108,41 @@ void TToolpathWindow::StartLoad() {
         auto result = std::make_shared<toolpath::LoadedPath>();
         if (toolpath::ReadWholeFile(fileName, text, error))
             *result = toolpath::LoadPath(text, dialect, settings, cancel.get());
-        // The window outlives this thread (it joins it), so the call reaches it.
-        QMetaObject::invokeMethod(
-            this, [this, generation, result, error] { Loaded(generation, result, error); },
-            Qt::QueuedConnection);
+        // The window outlives this thread (it joins it), so the event reaches it.
+        Hand({generation, std::move(result), std::move(error)});
     });
     ShowTexts();
+}
+
+namespace {
+
+QEvent::Type LoadedEventType() {
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+}  // namespace
+
+void TToolpathWindow::Hand(Finished finished) {
+    {
+        std::lock_guard lock(finishedMutex_);
+        finished_.push_back(std::move(finished));
+    }
+    QEvent* event = new QEvent(LoadedEventType());
+    posted_.fetch_add(1, std::memory_order_release);
+    QCoreApplication::postEvent(this, event);
+}
+
+bool TToolpathWindow::event(QEvent* event) {
+    (void)posted_.load(std::memory_order_acquire);
+    if (event->type() != LoadedEventType()) return QWidget::event(event);
+    std::deque<Finished> finished;
+    {
+        std::lock_guard lock(finishedMutex_);
+        finished.swap(finished_);
+    }
+    for (Finished& f : finished) Loaded(f.generation, std::move(f.result), std::move(f.error));
+    return true;
 }
 
 void TToolpathWindow::Loaded(std::uint64_t generation,

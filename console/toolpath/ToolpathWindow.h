@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <deque>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +52,7 @@ public:
     std::function<void()> OnLoaded;
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -59,7 +62,14 @@ private:
         std::shared_ptr<std::atomic<bool>> cancel;
         std::uint64_t generation;
     };
+    // What a worker hands over: kept under a mutex, the window told by an empty posted event.
+    struct Finished {
+        std::uint64_t generation;
+        std::shared_ptr<toolpath::LoadedPath> result;
+        std::string error;
+    };
     void StartLoad();
+    void Hand(Finished finished);
     void Loaded(std::uint64_t generation, std::shared_ptr<toolpath::LoadedPath> result,
                 std::string error);
     void ShowTexts();
@@ -78,6 +88,11 @@ private:
     gcode::Dialect dialect_ = gcode::Dialect::Grbl11h;
     std::uint32_t rowsDone_ = 0;
     std::uint64_t generation_ = 0;
+    std::mutex finishedMutex_;
+    std::deque<Finished> finished_;
+    // Qt's posted-event queue orders a worker's event before its delivery, but behind locks the
+    // thread sanitizer cannot see; this counter states that order where it can.
+    std::atomic<unsigned> posted_{0};
     std::list<Worker> workers_;
     bool geometryRestored_ = false;
 };
