@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessLocale.h"
 #include "Estimate.h"
 #include "Interpreter.h"
 #include "ReferenceLineReader.h"
@@ -26,18 +27,11 @@ using gcode::Vec3;
 constexpr Dialect k09 = Dialect::Grbl09j;
 constexpr Dialect k11 = Dialect::Grbl11h;
 
-// Runs a test in a decimal-comma locale (generated on the test machines), restoring the old.
-class GermanLocale {
+// A decimal-comma locale for the span of a test, the old one restored after it.
+class GermanLocale : public testsupport::ProcessLocaleScope {
 public:
-    GermanLocale() : saved_(std::setlocale(LC_ALL, nullptr)) {
-        active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-    }
-    ~GermanLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
-    bool Active() const { return active_; }
-
-private:
-    std::string saved_;
-    bool active_ = false;
+    GermanLocale() : ProcessLocaleScope(testsupport::kGermanLocale) {}
+    bool Active() const { return Switched(); }
 };
 
 // Runs the set-up blocks (each must be accepted), then the block under test.

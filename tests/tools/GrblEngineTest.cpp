@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ProcessLocale.h"
 #include "GrblEngine.h"
 
 namespace {
@@ -17,18 +18,11 @@ using grblsim::Dialect;
 using grblsim::GrblEngine;
 using grblsim::Vec3;
 
-// Runs a test in a decimal-comma locale (generated on the test machines), restoring the old.
-class GermanLocale {
+// A decimal-comma locale for the span of a test, the old one restored after it.
+class GermanLocale : public testsupport::ProcessLocaleScope {
 public:
-    GermanLocale() : saved_(std::setlocale(LC_ALL, nullptr)) {
-        active_ = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-    }
-    ~GermanLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
-    bool Active() const { return active_; }
-
-private:
-    std::string saved_;
-    bool active_ = false;
+    GermanLocale() : ProcessLocaleScope(testsupport::kGermanLocale) {}
+    bool Active() const { return Switched(); }
 };
 
 struct Exchange {
